@@ -1,0 +1,95 @@
+#pragma once
+
+#include <memory>
+
+#include <QByteArray>
+#include <QByteArrayView>
+#include <QList>
+#include <QObject>
+#include <QPair>
+#include <QString>
+
+class HttpTransfer;
+
+// The answer of a station, as far as it came with header fields.
+struct HttpResponse
+{
+    // True when the answer had a status line that curl understood (HTTP/x or
+    // "ICY 200 OK") and so header fields. False for any other answer, which is
+    // then delivered whole, status and header lines included, as body bytes.
+    bool isHttp = false;
+    int statusCode = 0;
+    // Header fields in the order received, names as sent.
+    QList<QPair<QString, QString>> headerFields;
+    // The media type of Content-Type without parameters ("audio/mpeg"); "" when none.
+    QString mimeType;
+
+    // The value of the first field of that name, compared case-insensitively.
+    QString headerValue(QStringView name) const;
+    bool hasHeader(QStringView name) const;
+};
+
+// Callbacks of one transfer, all on the main thread, in this order:
+//   transferWillRedirect (0..n times, each before that redirect is followed),
+//   transferDidReceiveResponse (once, before any data),
+//   transferDidReceiveData (0..n times, chunks of any size),
+//   then exactly one of transferDidFinish or transferDidFail.
+// After HttpTransfer::cancel() no further callback arrives, even when cancel()
+// is called from inside one of the transfer's own callbacks.
+class HttpTransferDelegate
+{
+public:
+    virtual void transferWillRedirect(HttpTransfer &transfer, const QString &url) = 0;
+    virtual void transferDidReceiveResponse(HttpTransfer &transfer,
+                                            const HttpResponse &response) = 0;
+    virtual void transferDidReceiveData(HttpTransfer &transfer, QByteArrayView data) = 0;
+    virtual void transferDidFinish(HttpTransfer &transfer) = 0;
+    virtual void transferDidFail(HttpTransfer &transfer, const QString &error) = 0;
+
+protected:
+    ~HttpTransferDelegate() = default;
+};
+
+// Cancels the transfer and frees it at the end of the current pass of the event
+// loop, so that a callback of the very transfer being dropped can return normally.
+struct HttpTransferDisposer
+{
+    void operator()(HttpTransfer *transfer) const;
+};
+using HttpTransferPtr = std::unique_ptr<HttpTransfer, HttpTransferDisposer>;
+
+// One GET over a curl easy handle, driven by the process's one curl multi
+// handle from the Qt event loop.
+class HttpTransfer : public QObject
+{
+    Q_OBJECT
+
+public:
+    struct Request
+    {
+        QString url;
+        // Sent in this order; nothing else is added that changes the answer.
+        QList<QPair<QByteArray, QByteArray>> headerFields;
+        // No byte (or no connection) for this long fails the transfer. A
+        // stream may run for days; there is no limit on the whole transfer.
+        int idleTimeoutSeconds = 300;
+    };
+
+    // Starts the transfer. Returns nullptr when it cannot be created (a URL that
+    // is not http or https, or curl refusing the handle); no callback follows then.
+    static HttpTransferPtr start(const Request &request, HttpTransferDelegate *delegate);
+
+    ~HttpTransfer() override;
+
+    // Stops the transfer; no callback arrives after this returns.
+    void cancel();
+    bool isCancelled() const;
+
+    QString url() const; // the URL currently being fetched (after redirects)
+
+private:
+    HttpTransfer();
+    struct Private;
+    std::unique_ptr<Private> d;
+    friend class CurlDriver;
+};

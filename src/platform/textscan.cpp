@@ -1,0 +1,70 @@
+#include "platform/textscan.h"
+
+#include <limits>
+
+namespace TextScan {
+
+bool isInlineWhitespace(QChar c)
+{
+    return c == u'\t' || c.category() == QChar::Separator_Space;
+}
+
+QString trimInlineWhitespace(QStringView text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && isInlineWhitespace(text[begin]))
+        ++begin;
+    while (end > begin && isInlineWhitespace(text[end - 1]))
+        --end;
+    return text.sliced(begin, end - begin).toString();
+}
+
+namespace {
+qsizetype skipLeadingSpace(QStringView text)
+{
+    qsizetype i = 0;
+    while (i < text.size() && text[i].isSpace())
+        ++i;
+    return i;
+}
+} // namespace
+
+qint32 leadingInt(QStringView text)
+{
+    qsizetype i = skipLeadingSpace(text);
+    bool negative = false;
+    if (i < text.size() && (text[i] == u'+' || text[i] == u'-')) {
+        negative = text[i] == u'-';
+        ++i;
+    }
+    qint64 value = 0;
+    constexpr qint64 limit = qint64(std::numeric_limits<qint32>::max()) + 1;
+    for (; i < text.size() && text[i] >= u'0' && text[i] <= u'9'; ++i) {
+        value = value * 10 + (text[i].unicode() - u'0');
+        if (value > limit)
+            value = limit;
+    }
+    if (negative)
+        return qint32(-value);
+    return value >= limit ? std::numeric_limits<qint32>::max() : qint32(value);
+}
+
+double leadingDouble(QStringView text)
+{
+    const qsizetype start = skipLeadingSpace(text);
+    qsizetype end = start;
+    if (end < text.size() && (text[end] == u'+' || text[end] == u'-'))
+        ++end;
+    bool seenPoint = false;
+    while (end < text.size() &&
+           ((text[end] >= u'0' && text[end] <= u'9') || (text[end] == u'.' && !seenPoint))) {
+        seenPoint = seenPoint || text[end] == u'.';
+        ++end;
+    }
+    bool ok = false;
+    const double value = text.sliced(start, end - start).toDouble(&ok);
+    return ok ? value : 0.0;
+}
+
+} // namespace TextScan

@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+#include <QStringView>
+
+// Small text helpers shared by the editor, the field engine, the connection and
+// the title split. "Inline whitespace" is the Unicode space separators and tab:
+// line breaks are deliberately not part of it.
+namespace TextScan {
+
+bool isInlineWhitespace(QChar c);
+
+// The text without leading and trailing inline whitespace.
+QString trimInlineWhitespace(QStringView text);
+
+// Reads a leading decimal integer: leading whitespace skipped, an optional sign,
+// then digits up to the first other character. No digits gives 0; values beyond
+// the 32-bit range saturate instead of wrapping.
+qint32 leadingInt(QStringView text);
+
+// Reads a leading decimal number the same way, with an optional fraction.
+double leadingDouble(QStringView text);
+
+} // namespace TextScan
