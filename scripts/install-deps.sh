@@ -4,7 +4,7 @@
 set -eu
 
 PACKAGES="build-essential cmake pkg-config qt6-base-dev libcurl4-openssl-dev libicu-dev \
-liblua5.4-dev libtag1-dev libbenchmark-dev curl"
+liblua5.4-dev libtag1-dev libbenchmark-dev curl tzdata"
 
 missing=""
 for pkg in $PACKAGES; do

@@ -1,0 +1,3 @@
+#include "model/recorderhost.h"
+
+RecorderHost *recorder = nullptr;

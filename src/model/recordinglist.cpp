@@ -1,0 +1,174 @@
+#include "model/recordinglist.h"
+
+#include <algorithm>
+#include <cstdio>
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+#include <QStandardPaths>
+
+#include "model/keyedarchive.h"
+#include "platform/failures.h"
+
+namespace {
+void reportOnStandardError(const QString &title, const QString &text)
+{
+    std::fprintf(stderr, "skyvane: %s: %s\n", qUtf8Printable(title), qUtf8Printable(text));
+}
+} // namespace
+
+RecordingList::RecordingList() : m_reporter(reportOnStandardError) {}
+
+RecordingList::~RecordingList()
+{
+    // Rows are destroyed one by one from the end, so a row that ends a capture
+    // while going never sees a half-destroyed list.
+    while (!m_rows.empty())
+        takeAt(size() - 1).reset();
+}
+
+void RecordingList::setProblemReporter(ProblemReporter reporter)
+{
+    m_reporter = reporter ? std::move(reporter) : ProblemReporter(reportOnStandardError);
+}
+
+void RecordingList::report(const QString &title, const QString &text) const
+{
+    m_reporter(title, text);
+}
+
+QString RecordingList::prefPath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QStringLiteral("/Skyvane.reclist");
+}
+
+void RecordingList::loadRecList()
+{
+    m_rows.clear();
+    const QString path = prefPath();
+    QFile file(path);
+    if (!file.exists())
+        return;
+    if (!file.open(QIODevice::ReadOnly)) {
+        keepAsideUnreadable(path, file.errorString());
+        return;
+    }
+    QJsonParseError error{};
+    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
+    file.close();
+    if (error.error != QJsonParseError::NoError) {
+        keepAsideUnreadable(path, error.errorString());
+        return;
+    }
+    if (!document.isArray()) {
+        keepAsideUnreadable(path, QStringLiteral("the file does not hold a list"));
+        return;
+    }
+    for (const QJsonValue &row : document.array()) {
+        // A row that is not an object has nothing to give; the others still load.
+        if (row.isObject())
+            m_rows.push_back(Recording::initWithCoder(KeyedUnarchiver(row.toObject())));
+    }
+}
+
+void RecordingList::keepAsideUnreadable(const QString &path, const QString &why)
+{
+    QString aside = path + QStringLiteral(".corrupt");
+    for (int n = 2; QFileInfo::exists(aside); ++n)
+        aside = path + QStringLiteral(".corrupt%1").arg(n);
+    if (QFile::rename(path, aside)) {
+        report(QStringLiteral("The recording list could not be read"),
+               QStringLiteral("%1 (%2) was moved to %3. Skyvane starts with a new list.")
+                   .arg(path, why, aside));
+    } else {
+        report(QStringLiteral("The recording list could not be read"),
+               QStringLiteral("%1 (%2) could not be moved aside either.").arg(path, why));
+    }
+}
+
+bool RecordingList::storeRecList()
+{
+    // An empty list is never written: it would only wipe the user's recordings.
+    if (m_rows.empty())
+        return false;
+    QJsonArray rows;
+    for (const auto &row : m_rows) {
+        KeyedArchiver coder;
+        row->encodeWithCoder(coder);
+        rows.append(coder.object());
+    }
+    const QString path = prefPath();
+    QFileInfo(path).dir().mkpath(QStringLiteral("."));
+    QSaveFile file(path);
+    const QByteArray bytes = QJsonDocument(rows).toJson(QJsonDocument::Indented);
+    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
+        return true;
+    report(QStringLiteral("The recording list could not be saved"),
+           QStringLiteral("%1: %2. The previous file is unchanged; the next save tries again.")
+               .arg(path, file.errorString()));
+    return false;
+}
+
+bool RecordingList::hasRecordNamed(const QString &name) const
+{
+    return std::any_of(m_rows.begin(), m_rows.end(), [&](const auto &row) {
+        return row->name.compare(name, Qt::CaseInsensitive) == 0;
+    });
+}
+
+int RecordingList::sortAndRelocate(const Recording *current)
+{
+    std::stable_sort(m_rows.begin(), m_rows.end(),
+                     [](const auto &a, const auto &b) { return a->compareTo(*b) < 0; });
+    const int index = indexOf(current);
+    if (index < 0)
+        throw InternalInconsistency(QStringLiteral("sortAndRelocate"),
+                                    QStringLiteral("Can't find record after sort"));
+    return index;
+}
+
+QString RecordingList::freeNewRecordingName() const
+{
+    for (int n = 1;; ++n) {
+        const QString candidate = QStringLiteral("New Recording %1").arg(n);
+        if (!hasRecordNamed(candidate))
+            return candidate;
+    }
+}
+
+QString RecordingList::freeCloneName(const QString &base) const
+{
+    for (int n = 2;; ++n) {
+        const QString candidate = base + QStringLiteral(" %1").arg(n);
+        if (!hasRecordNamed(candidate))
+            return candidate;
+    }
+}
+
+int RecordingList::indexOf(const Recording *recording) const
+{
+    for (size_t i = 0; i < m_rows.size(); ++i) {
+        if (m_rows[i].get() == recording)
+            return int(i);
+    }
+    return -1;
+}
+
+Recording *RecordingList::append(std::unique_ptr<Recording> recording)
+{
+    m_rows.push_back(std::move(recording));
+    return m_rows.back().get();
+}
+
+std::unique_ptr<Recording> RecordingList::takeAt(int index)
+{
+    std::unique_ptr<Recording> row = std::move(m_rows.at(size_t(index)));
+    m_rows.erase(m_rows.begin() + index);
+    return row;
+}
