@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QObject>
+
+#include "model/recorderhost.h"
+#include "model/recordinglist.h"
+
+class QSocketNotifier;
+
+// Runs every recording of the list file without a window, as on a home
+// server: each line any recording logs goes to standard output as
+// "<recording name>: <line>", and SIGINT or SIGTERM ends every capture as
+// closing the window does, stores the list and quits.
+class HeadlessRunner : public QObject, public RecorderHost
+{
+    Q_OBJECT
+
+public:
+    explicit HeadlessRunner(QObject *parent = nullptr);
+    ~HeadlessRunner() override;
+
+    // Loads and schedules the list. False when it holds no recording at all.
+    bool start();
+    // Ends every capture in list order and stores the list.
+    void shutDown();
+
+    RecordingList &recordings() { return m_list; }
+
+    void clearDay(int index) override;
+    void enableButtons() override;
+    void storeRecList() override;
+
+private:
+    void watchTerminationSignals();
+    static void printLogLines(const Recording &recording, const QString &message);
+
+    RecordingList m_list;
+    QSocketNotifier *m_signalNotifier = nullptr;
+};

@@ -1,0 +1,83 @@
+#include "capture/trackname.h"
+
+namespace TrackName {
+
+namespace {
+
+QString monthAbbreviation(int month)
+{
+    static const char *const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                         "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    return QString::fromLatin1(months[month - 1]);
+}
+
+QString twoDigits(int value)
+{
+    return QStringLiteral("%1").arg(value, 2, 10, QChar(u'0'));
+}
+
+struct DateParts
+{
+    QString month, day, year, hour12, minute, ampm;
+};
+
+DateParts partsOf(const QDateTime &when)
+{
+    const int hour = when.time().hour();
+    const int hour12 = hour % 12 == 0 ? 12 : hour % 12;
+    return {monthAbbreviation(when.date().month()),
+            twoDigits(when.date().day()),
+            QString::number(when.date().year()),
+            twoDigits(hour12),
+            twoDigits(when.time().minute()),
+            hour < 12 ? QStringLiteral("AM") : QStringLiteral("PM")};
+}
+
+} // namespace
+
+QString madeFileBase(const QString &base, const QDateTime &when)
+{
+    const DateParts p = partsOf(when);
+    return base + u'_' + p.month + u'_' + p.day + u'_' + p.year + QStringLiteral("__") + p.hour12 +
+           u'_' + p.minute + p.ampm;
+}
+
+QString madeTitle(const QString &base, const QDateTime &when)
+{
+    const DateParts p = partsOf(when);
+    return base + QStringLiteral(" - ") + p.month + u' ' + p.day + QStringLiteral(", ") + p.year +
+           u' ' + p.hour12 + u':' + p.minute + p.ampm;
+}
+
+QString cleanStreamTitle(const QString &streamTitle)
+{
+    QString cleaned;
+    cleaned.reserve(streamTitle.size());
+    for (const QChar c : streamTitle) {
+        if (c == u'~' || c.category() == QChar::Other_Control)
+            continue;
+        const bool refused = c == u'/' || c == u'\\' || c == u':' || c == u'\'' || c == u'"';
+        cleaned.append(refused ? QChar(u'_') : c);
+    }
+    return cleaned.isEmpty() ? QStringLiteral("Untitled") : cleaned;
+}
+
+QString fitFileName(const QString &base, const QString &extension, qsizetype maxBytes)
+{
+    const qsizetype room = maxBytes - extension.toUtf8().size();
+    qsizetype bytes = 0;
+    qsizetype end = 0;
+    while (end < base.size()) {
+        const bool pair = base[end].isHighSurrogate() && end + 1 < base.size() &&
+                          base[end + 1].isLowSurrogate();
+        const qsizetype units = pair ? 2 : 1;
+        const qsizetype size = base.mid(end, units).toUtf8().size();
+        if (bytes + size > room)
+            break;
+        bytes += size;
+        end += units;
+    }
+    return base.left(end) + extension;
+}
+
+} // namespace TrackName
