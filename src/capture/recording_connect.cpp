@@ -107,12 +107,12 @@ bool Recording::connect(const QString &stationUrl)
     return true;
 }
 
-void Recording::transferWillRedirect(HttpTransfer &, const QString &target)
+void Recording::connectionWillSendRequest(const QString &target)
 {
     fmtlog("Connection is redirected to %@\n", target);
 }
 
-void Recording::transferDidReceiveResponse(HttpTransfer &, const HttpResponse &response)
+void Recording::connectionDidReceiveResponse(const HttpResponse &response)
 {
     log(QStringLiteral("Getting a response\n"));
     if (response.isHttp) {
@@ -139,7 +139,7 @@ void Recording::transferDidReceiveResponse(HttpTransfer &, const HttpResponse &r
         log(QStringLiteral("Detected ogg audio\n"));
 }
 
-void Recording::transferDidFail(HttpTransfer &, const QString &error)
+void Recording::connectionDidFailWithError(const QString &error)
 {
     fmtlog("Connection failed with error: %@\n", error);
     checkResume();

@@ -23,7 +23,7 @@ qint64 nextBoundary(qint64 dataSize, qint32 icyMark, qint32 interval)
 
 } // namespace
 
-void Recording::transferDidReceiveData(HttpTransfer &, QByteArrayView data)
+void Recording::connectionDidReceiveData(QByteArrayView data)
 {
     const char *bytes = data.data();
     qint64 length = data.size();

@@ -30,7 +30,7 @@ std::optional<QString> firstPlaylistTarget(const QByteArray &body)
 
 } // namespace
 
-void Recording::transferDidFinish(HttpTransfer &)
+void Recording::connectionDidFinishLoading()
 {
     // A short body that produced no audio is still whole in icyData: a playlist,
     // or an error page that names where the stream is.

@@ -137,14 +137,33 @@ public:
     // The folder all track files go to: the music folder's "Skyvane".
     static QString trackFolder();
 
-    // Delegate of the live connection (capture/recording_connect.cpp and friends).
-    void transferWillRedirect(HttpTransfer &transfer, const QString &url) override;
-    void transferDidReceiveResponse(HttpTransfer &transfer, const HttpResponse &response) override;
-    void transferDidReceiveData(HttpTransfer &transfer, QByteArrayView data) override;
-    void transferDidFinish(HttpTransfer &transfer) override;
-    void transferDidFail(HttpTransfer &transfer, const QString &error) override;
+    // What the live connection reports (capture/): a redirect about to be
+    // followed, the response, each chunk of the body, its end, or a failure.
+    void connectionWillSendRequest(const QString &targetUrl);
+    void connectionDidReceiveResponse(const HttpResponse &response);
+    void connectionDidReceiveData(QByteArrayView data);
+    void connectionDidFinishLoading();
+    void connectionDidFailWithError(const QString &error);
 
 private:
+    void transferWillRedirect(HttpTransfer &, const QString &target) override
+    {
+        connectionWillSendRequest(target);
+    }
+    void transferDidReceiveResponse(HttpTransfer &, const HttpResponse &response) override
+    {
+        connectionDidReceiveResponse(response);
+    }
+    void transferDidReceiveData(HttpTransfer &, QByteArrayView data) override
+    {
+        connectionDidReceiveData(data);
+    }
+    void transferDidFinish(HttpTransfer &) override { connectionDidFinishLoading(); }
+    void transferDidFail(HttpTransfer &, const QString &error) override
+    {
+        connectionDidFailWithError(error);
+    }
+
     Recording() = default;
 
     static QString logArgument(const QString &value) { return value; }
