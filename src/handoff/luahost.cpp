@@ -1,0 +1,223 @@
+#include "handoff/luahost.h"
+
+#include <array>
+#include <exception>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <lua.hpp>
+#include <taglib/fileref.h>
+#include <taglib/mpegfile.h>
+#include <taglib/tag.h>
+#include <taglib/tfile.h>
+
+#include <QByteArray>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QList>
+#include <QStandardPaths>
+
+namespace {
+
+// What a host function gives back to the script, in the usual Lua manner: on
+// success true or a value, on failure false and the reason.
+struct Reply
+{
+    bool ok = true;
+    std::optional<QByteArray> text; // the value on success, the reason on failure
+};
+
+Reply success(std::optional<QByteArray> value = std::nullopt)
+{
+    return Reply{true, std::move(value)};
+}
+
+Reply failure(QByteArray reason)
+{
+    return Reply{false, std::move(reason)};
+}
+
+int pushReply(lua_State *L)
+{
+    const auto *reply = static_cast<const Reply *>(lua_touserdata(L, 1));
+    if (reply->ok && !reply->text) {
+        lua_pushboolean(L, 1);
+        return 1;
+    }
+    if (!reply->ok)
+        lua_pushboolean(L, 0);
+    lua_pushlstring(L, reply->text->constData(), size_t(reply->text->size()));
+    return reply->ok ? 1 : 2;
+}
+
+// Runs the C++ side of a host function and hands its reply to the script. A
+// Lua error is a longjmp that must never skip a C++ destructor, so the reply
+// is pushed under protection and destroyed before any error is raised again.
+// The caller holds only trivially destructible values (views of Lua strings).
+template<class Work> int deliver(lua_State *L, const Work &work)
+{
+    const int base = lua_gettop(L);
+    int status = LUA_OK;
+    {
+        Reply reply;
+        try {
+            reply = work();
+        } catch (const std::exception &error) {
+            reply = failure(QByteArray("internal error: ") + error.what());
+        }
+        lua_pushcfunction(L, &pushReply);
+        lua_pushlightuserdata(L, &reply);
+        status = lua_pcall(L, 1, LUA_MULTRET, 0);
+    }
+    if (status != LUA_OK)
+        return lua_error(L);
+    return lua_gettop(L) - base;
+}
+
+std::string_view checkText(lua_State *L, int index)
+{
+    size_t length = 0;
+    const char *text = luaL_checklstring(L, index, &length);
+    return {text, length};
+}
+
+QString pathFrom(std::string_view bytes)
+{
+    return QFile::decodeName(QByteArray(bytes.data(), qsizetype(bytes.size())));
+}
+
+constexpr std::array<const char *, 4> tagKeys{"title", "album", "artist", "genre"};
+
+// Views of the strings on the Lua stack, valid while the host function runs.
+struct TagRequest
+{
+    std::string_view path;
+    std::array<std::optional<std::string_view>, tagKeys.size()> values;
+};
+
+void applyTags(TagLib::Tag &tag, const TagRequest &request)
+{
+    using Setter = void (TagLib::Tag::*)(const TagLib::String &);
+    constexpr std::array<Setter, tagKeys.size()> setters{
+        &TagLib::Tag::setTitle, &TagLib::Tag::setAlbum, &TagLib::Tag::setArtist,
+        &TagLib::Tag::setGenre};
+    for (size_t i = 0; i < setters.size(); ++i) {
+        if (const auto &value = request.values[i])
+            (tag.*setters[i])(TagLib::String(std::string(*value), TagLib::String::UTF8));
+    }
+}
+
+Reply writeTags(const TagRequest &request)
+{
+    if (request.path.find('\0') != std::string_view::npos)
+        return failure("the path contains a NUL character");
+    const std::string path(request.path);
+    if (!QFileInfo(pathFrom(request.path)).isFile())
+        return failure("no such file");
+    TagLib::FileRef file(path.c_str(), false);
+    if (file.isNull() || !file.tag())
+        return failure("TagLib cannot tag this kind of file");
+    if (file.file()->readOnly())
+        return failure("the file is read-only");
+    applyTags(*file.tag(), request);
+    // One ID3v2.4 tag for MPEG: an ID3v1 tag would hold only Latin-1.
+    auto *mpeg = dynamic_cast<TagLib::MPEG::File *>(file.file());
+    const bool saved = mpeg ? mpeg->save(TagLib::MPEG::File::ID3v2, TagLib::File::StripOthers,
+                                         TagLib::ID3v2::v4, TagLib::File::DoNotDuplicate)
+                            : file.save();
+    return saved ? success() : failure("TagLib could not save the tags");
+}
+
+int hostTag(lua_State *L)
+{
+    TagRequest request;
+    request.path = checkText(L, 1);
+    luaL_checktype(L, 2, LUA_TTABLE);
+    for (size_t i = 0; i < tagKeys.size(); ++i) {
+        // The value stays on the stack, which keeps the viewed text alive.
+        const int type = lua_getfield(L, 2, tagKeys[i]);
+        if (type == LUA_TNIL)
+            continue;
+        if (type != LUA_TSTRING && type != LUA_TNUMBER)
+            return luaL_error(L, "tag '%s' must be a string, not %s", tagKeys[i],
+                              lua_typename(L, type));
+        size_t length = 0;
+        const char *text = lua_tolstring(L, -1, &length);
+        request.values[i] = std::string_view(text, length);
+    }
+    return deliver(L, [&request] { return writeTags(request); });
+}
+
+int hostMusicFolder(lua_State *L)
+{
+    return deliver(L, [] {
+        const QString folder = QStandardPaths::writableLocation(QStandardPaths::MusicLocation);
+        if (folder.isEmpty())
+            return failure("there is no music folder");
+        return success(QFile::encodeName(folder));
+    });
+}
+
+int hostMakeFolder(lua_State *L)
+{
+    const std::string_view path = checkText(L, 1);
+    return deliver(L, [path] {
+        const QString folder = pathFrom(path);
+        if (QDir().mkpath(folder))
+            return success();
+        return failure("cannot create the folder " + QFile::encodeName(folder));
+    });
+}
+
+int hostFileNameSafe(lua_State *L)
+{
+    const std::string_view text = checkText(L, 1);
+    return deliver(L, [text] {
+        const QString name = QString::fromUtf8(text.data(), qsizetype(text.size()));
+        return success(LuaHost::fileNameSafe(name).toUtf8());
+    });
+}
+
+qsizetype utf8Length(char32_t c)
+{
+    return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+}
+
+} // namespace
+
+namespace LuaHost {
+
+void install(lua_State *L)
+{
+    static const luaL_Reg functions[] = {
+        {"tag", &hostTag},
+        {"music_folder", &hostMusicFolder},
+        {"make_folder", &hostMakeFolder},
+        {"file_name_safe", &hostFileNameSafe},
+        {nullptr, nullptr},
+    };
+    luaL_newlib(L, functions);
+    lua_setglobal(L, "skyvane");
+}
+
+QString fileNameSafe(QStringView text)
+{
+    if (text.isEmpty() || text == u"." || text == u"..")
+        return QString(std::max<qsizetype>(text.size(), 1), u'_');
+    constexpr qsizetype maxBytes = 240;
+    QList<char32_t> kept;
+    qsizetype bytes = 0;
+    for (char32_t c : text.toUcs4()) {
+        if (c == u'/' || QChar::category(c) == QChar::Other_Control)
+            c = u'_';
+        bytes += utf8Length(c);
+        if (bytes > maxBytes)
+            break;
+        kept.append(c);
+    }
+    return QString::fromUcs4(kept.constData(), kept.size());
+}
+
+} // namespace LuaHost

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+#include <QStringView>
+
+struct lua_State;
+
+// The `skyvane` table that the hand-off script sees, for what plain Lua lacks:
+//
+//   skyvane.tag(path, {title=, album=, artist=, genre=})
+//       Writes the given tags (UTF-8 texts; "" clears one, a missing key leaves
+//       it) into the file with TagLib: ID3v2.4 for MPEG, Vorbis comments for Ogg
+//       Vorbis, the native tag of the other formats TagLib knows. Gives true, or
+//       false and the reason when the file is missing or cannot carry tags.
+//   skyvane.music_folder()
+//       The user's music folder (XDG_MUSIC_DIR, by default ~/Music).
+//   skyvane.make_folder(path)
+//       Creates the folder and its parents. Gives true, or false and the reason.
+//   skyvane.file_name_safe(text)
+//       The text made fit to be one file name (see fileNameSafe).
+//
+// Wrong argument types raise a Lua error; trouble with files is reported in
+// the results, so the script decides what it can do without.
+namespace LuaHost {
+
+// Installs the table as the global `skyvane`. May raise a Lua error (out of
+// memory), so it runs inside a protected call.
+void install(lua_State *state);
+
+// "/", NUL and control characters become "_"; "", "." and ".." become
+// underscores; the result is cut to 240 bytes of UTF-8 so that an extension
+// still fits the usual limit of 255 bytes.
+QString fileNameSafe(QStringView text);
+
+} // namespace LuaHost
