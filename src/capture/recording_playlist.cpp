@@ -8,7 +8,8 @@ namespace {
 // (many stations list https streams now), up to the first control character.
 std::optional<QString> firstPlaylistTarget(const QByteArray &body)
 {
-    const QByteArray text = body.left(body.indexOf('\0'));
+    const qsizetype zero = body.indexOf('\0');
+    const QByteArray text = zero < 0 ? body : body.first(zero);
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     const QString decoded = decoder(text);
     if (decoder.hasError())

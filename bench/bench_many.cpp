@@ -1,0 +1,127 @@
+// Many at once: N stations at 16,000 bytes/s each (a 128 kbit/s station),
+// recorded by one headless Skyvane process for a while; reports its CPU use
+// and resident memory, and the memory each capture adds (from a run with one).
+//
+//   bench_many [CAPTURES] [SECONDS]   (default 200 and 60)
+#include <csignal>
+#include <cstdio>
+
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTime>
+
+#include "stationprocess.h"
+
+namespace {
+
+struct Usage
+{
+    double cpuSeconds = 0;
+    qint64 residentKiB = 0;
+};
+
+Usage usageOf(qint64 pid)
+{
+    Usage usage;
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (stat.open(QIODevice::ReadOnly)) {
+        const QByteArray line = stat.readAll();
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        const double ticks = double(sysconf(_SC_CLK_TCK));
+        usage.cpuSeconds = (fields.value(11).toDouble() + fields.value(12).toDouble()) / ticks;
+    }
+    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
+    if (status.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : status.readAll().split('\n')) {
+            if (line.startsWith("VmRSS:"))
+                usage.residentKiB = line.mid(6).trimmed().split(' ').value(0).toLongLong();
+        }
+    }
+    return usage;
+}
+
+void writeList(const QString &dataHome, const QString &url, int captures)
+{
+    // Due in the current minute, so every capture starts at once.
+    while (QTime::currentTime().second() >= 50)
+        QThread::msleep(500);
+    const int minute = QTime::currentTime().hour() * 60 + QTime::currentTime().minute();
+    QJsonArray rows;
+    for (int i = 0; i < captures; ++i) {
+        QJsonObject row;
+        row.insert(QStringLiteral("name"), QStringLiteral("Station %1").arg(i));
+        row.insert(QStringLiteral("url"), url);
+        row.insert(QStringLiteral("daily"), true);
+        row.insert(QStringLiteral("startTime"), minute);
+        row.insert(QStringLiteral("duration"), 24 * 60);
+        row.insert(QStringLiteral("splitSongs"), true);
+        row.insert(QStringLiteral("playList"), QString());
+        rows.append(row);
+    }
+    QDir().mkpath(dataHome);
+    QFile file(dataHome + QStringLiteral("/Skyvane.reclist"));
+    file.open(QIODevice::WriteOnly | QIODevice::Truncate);
+    file.write(QJsonDocument(rows).toJson());
+}
+
+struct Result
+{
+    double cpuPercent = 0;
+    qint64 residentKiB = 0;
+};
+
+// Runs the captures and answers the process's load over the measured span,
+// after a few seconds for every capture to connect.
+Result run(int captures, int seconds)
+{
+    QTemporaryDir home(QDir::currentPath() + QStringLiteral("/bench-home-XXXXXX"));
+    QProcess station;
+    const QString url = startStation(station, QStringLiteral(STATION_BINARY),
+                                     {QStringLiteral("--rate"), QStringLiteral("16000")});
+    writeList(home.path() + QStringLiteral("/data"), url, captures);
+
+    QProcess skyvane;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), home.path());
+    env.insert(QStringLiteral("XDG_DATA_HOME"), home.path() + QStringLiteral("/data"));
+    skyvane.setProcessEnvironment(env);
+    skyvane.setStandardOutputFile(QProcess::nullDevice());
+    skyvane.start(QStringLiteral(SKYVANE_BINARY), {QStringLiteral("--headless")});
+    skyvane.waitForStarted();
+    QThread::sleep(5);
+    const Usage before = usageOf(skyvane.processId());
+    QThread::sleep(unsigned(seconds));
+    const Usage after = usageOf(skyvane.processId());
+    ::kill(pid_t(skyvane.processId()), SIGTERM);
+    skyvane.waitForFinished(30000);
+    station.kill();
+    station.waitForFinished();
+    return {(after.cpuSeconds - before.cpuSeconds) / seconds * 100.0, after.residentKiB};
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const int captures = argc > 1 ? QByteArray(argv[1]).toInt() : 200;
+    const int seconds = argc > 2 ? QByteArray(argv[2]).toInt() : 60;
+    const Result one = run(1, seconds);
+    const Result many = run(captures, seconds);
+    std::printf("1 capture:    %.1f %% of one core, %lld KiB resident\n", one.cpuPercent,
+                static_cast<long long>(one.residentKiB));
+    std::printf("%d captures: %.1f %% of one core, %lld KiB resident\n", captures,
+                many.cpuPercent, static_cast<long long>(many.residentKiB));
+    std::printf("memory per capture: %.1f KiB\n",
+                double(many.residentKiB - one.residentKiB) / (captures - 1));
+    return 0;
+}

@@ -1,0 +1,44 @@
+// A station for the benchmarks, in a process of its own so that serving the
+// stream does not share a core with the recorder being measured. Prints its
+// port, then serves /live until killed.
+//
+//   bench_station [--metaint N] [--title-every N] [--close-after N] [--rate BYTES_PER_S]
+#include <cstdio>
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include "stationsimulator.h"
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCommandLineParser parser;
+    const QCommandLineOption metaint(QStringLiteral("metaint"), QStringLiteral("bytes"),
+                                     QStringLiteral("n"), QStringLiteral("16000"));
+    const QCommandLineOption titleEvery(QStringLiteral("title-every"), QStringLiteral("bytes"),
+                                        QStringLiteral("n"), QStringLiteral("1000000"));
+    const QCommandLineOption closeAfter(QStringLiteral("close-after"), QStringLiteral("bytes"),
+                                        QStringLiteral("n"), QStringLiteral("0"));
+    const QCommandLineOption rate(QStringLiteral("rate"), QStringLiteral("bytes per second"),
+                                  QStringLiteral("n"), QStringLiteral("0"));
+    parser.addOptions({metaint, titleEvery, closeAfter, rate});
+    parser.process(app);
+
+    StationSimulator::Route route = StationSimulator::Route::stream(
+        QByteArrayLiteral("ICY 200 OK"), parser.value(metaint).toLongLong());
+    for (int i = 0; i < 1000; ++i)
+        route.titles.append("Bench Artist - Song " + QByteArray::number(i));
+    route.titleInterval = parser.value(titleEvery).toLongLong();
+    route.bytesPerSecond = parser.value(rate).toLongLong();
+    if (const qint64 close = parser.value(closeAfter).toLongLong(); close > 0)
+        route.closeAfterAudio = close;
+
+    StationSimulator station;
+    if (!station.start())
+        return 1;
+    station.setRoute("/live", route);
+    std::printf("%u\n", unsigned(station.port()));
+    std::fflush(stdout);
+    return QCoreApplication::exec();
+}
