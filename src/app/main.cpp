@@ -1,20 +1,24 @@
-#include <cstdio>
 #include <cstring>
 #include <memory>
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QGuiApplication>
+#include <QIcon>
 
 #include "app/headlessrunner.h"
+#include "ui/skyvane.h"
 
 namespace {
 
-bool wantsHeadless(int argc, char *argv[])
+bool hasArgument(int argc, char *argv[], std::initializer_list<const char *> names)
 {
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--headless") == 0)
-            return true;
+        for (const char *name : names) {
+            if (std::strcmp(argv[i], name) == 0)
+                return true;
+        }
     }
     return false;
 }
@@ -38,14 +42,31 @@ int runHeadless()
     return QCoreApplication::exec();
 }
 
+int runWindow()
+{
+    // Lets the desktop match the window to skyvane.desktop and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("skyvane"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("skyvane")));
+    Skyvane window;
+    window.show();
+    const int result = QApplication::exec();
+    // Closing the window has ended the captures and saved the editor; when the
+    // application quit another way (the session ending), that happens now,
+    // before the recordings go.
+    window.windowWillClose();
+    return result;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     // Without a window Skyvane needs no display at all, as on a server.
-    const bool headless = wantsHeadless(argc, argv);
+    const bool headless = hasArgument(argc, argv, {"--headless"});
+    const bool answerOnly =
+        hasArgument(argc, argv, {"-h", "--help", "--help-all", "-?", "-v", "--version"});
     std::unique_ptr<QCoreApplication> app;
-    if (headless)
+    if (headless || answerOnly)
         app = std::make_unique<QCoreApplication>(argc, argv);
     else
         app = std::make_unique<QApplication>(argc, argv);
@@ -58,6 +79,5 @@ int main(int argc, char *argv[])
 
     if (headless)
         return runHeadless();
-    std::fprintf(stderr, "skyvane: the window is not built yet; use --headless.\n");
-    return 1;
+    return runWindow();
 }

@@ -1,0 +1,54 @@
+#include "ui/alerts.h"
+
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace {
+
+// The desktop's usual alert: a short primary text, the explanation below it,
+// and the application's name in the title bar. Names typed by the user appear
+// in the texts, so nothing is read as markup.
+AlertAnswer showMessageBox(QWidget *parent, const Alert &alert)
+{
+    QMessageBox box(parent);
+    box.setIcon(QMessageBox::Warning);
+    box.setWindowTitle(QStringLiteral("Skyvane"));
+    box.setTextFormat(Qt::PlainText);
+    box.setText(alert.title);
+    box.setInformativeText(alert.text);
+    if (alert.defaultButton.isEmpty() && alert.alternateButton.isEmpty()) {
+        box.setStandardButtons(QMessageBox::Ok);
+        box.exec();
+        return AlertAnswer::Default;
+    }
+    QPushButton *const defaultButton =
+        alert.defaultButton.isEmpty() ? box.addButton(QMessageBox::Ok)
+                                      : box.addButton(alert.defaultButton, QMessageBox::RejectRole);
+    QPushButton *alternate = nullptr;
+    if (!alert.alternateButton.isEmpty())
+        alternate = box.addButton(alert.alternateButton, QMessageBox::DestructiveRole);
+    // Return and Escape both give the default answer: the safe one.
+    box.setDefaultButton(defaultButton);
+    box.setEscapeButton(defaultButton);
+    box.exec();
+    return alternate && box.clickedButton() == alternate ? AlertAnswer::Alternate
+                                                         : AlertAnswer::Default;
+}
+
+AlertPresenter &presenter()
+{
+    static AlertPresenter current = showMessageBox;
+    return current;
+}
+
+} // namespace
+
+AlertAnswer runAlert(QWidget *parent, const Alert &alert)
+{
+    return presenter()(parent, alert);
+}
+
+void setAlertPresenter(AlertPresenter replacement)
+{
+    presenter() = replacement ? std::move(replacement) : AlertPresenter(showMessageBox);
+}
