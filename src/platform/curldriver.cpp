@@ -1,0 +1,276 @@
+#include "platform/curldriver.h"
+
+#include <algorithm>
+#include <climits>
+
+#include <QCoreApplication>
+#include <QThread>
+
+namespace {
+
+CurlDriver *s_driver = nullptr;
+
+} // namespace
+
+CurlDriver *CurlDriver::instance()
+{
+    if (s_driver)
+        return s_driver;
+    QCoreApplication *const app = QCoreApplication::instance();
+    // Sockets and timers belong to the thread of the application object.
+    if (!app || QThread::currentThread() != app->thread())
+        return nullptr;
+    static const bool curlReady = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    if (!curlReady)
+        return nullptr;
+    CurlMultiPtr multi(curl_multi_init());
+    CurlSlistPtr aliases(curl_slist_append(nullptr, "ICY 200 OK"));
+    if (!multi || !aliases)
+        return nullptr;
+    s_driver = new CurlDriver(std::move(multi), std::move(aliases), app);
+    return s_driver;
+}
+
+CurlDriver *CurlDriver::existing()
+{
+    return s_driver;
+}
+
+CurlDriver::CurlDriver(CurlMultiPtr multi, CurlSlistPtr aliases, QObject *parent)
+    : QObject(parent), m_multi(std::move(multi)), m_aliases(std::move(aliases))
+{
+    m_clock.start();
+    m_timer.setSingleShot(true);
+    // A coarse timer may fire early, and curl does not re-arm a timeout that it
+    // finds not yet expired.
+    m_timer.setTimerType(Qt::PreciseTimer);
+    connect(&m_timer, &QTimer::timeout, this, &CurlDriver::onTimeout);
+    curl_multi_setopt(m_multi.get(), CURLMOPT_SOCKETFUNCTION, &CurlDriver::socketCallback);
+    curl_multi_setopt(m_multi.get(), CURLMOPT_SOCKETDATA, this);
+    curl_multi_setopt(m_multi.get(), CURLMOPT_TIMERFUNCTION, &CurlDriver::timerCallback);
+    curl_multi_setopt(m_multi.get(), CURLMOPT_TIMERDATA, this);
+}
+
+CurlDriver::~CurlDriver()
+{
+    if (s_driver == this)
+        s_driver = nullptr;
+    // Transfers still alive now belong to a closing application: they keep their
+    // handles, which no longer belong to any multi handle.
+    curl_multi_setopt(m_multi.get(), CURLMOPT_SOCKETFUNCTION,
+                      static_cast<curl_socket_callback>(nullptr));
+    curl_multi_setopt(m_multi.get(), CURLMOPT_TIMERFUNCTION,
+                      static_cast<curl_multi_timer_callback>(nullptr));
+    for (CURL *easy : m_attached)
+        curl_multi_remove_handle(m_multi.get(), easy);
+    m_attached.clear();
+    m_pendingAttach.clear();
+    m_pendingDetach.clear();
+    m_pendingRelease.clear();
+    m_multi.reset();
+}
+
+bool CurlDriver::attach(CURL *easy, CurlClient *client)
+{
+    if (curl_easy_setopt(easy, CURLOPT_PRIVATE, static_cast<void *>(client)) != CURLE_OK)
+        return false;
+    if (!m_running)
+        return addNow(easy);
+    m_pendingAttach.emplace_back(easy, client);
+    return true;
+}
+
+void CurlDriver::detach(CURL *easy)
+{
+    std::erase_if(m_pendingAttach, [easy](const auto &pending) { return pending.first == easy; });
+    if (!m_attached.contains(easy))
+        return;
+    if (!m_running)
+        removeNow(easy);
+    else if (std::find(m_pendingDetach.begin(), m_pendingDetach.end(), easy) ==
+             m_pendingDetach.end())
+        m_pendingDetach.push_back(easy);
+}
+
+void CurlDriver::release(CurlEasyPtr easy, CurlSlistPtr headers)
+{
+    if (!easy)
+        return;
+    detach(easy.get());
+    if (m_running) {
+        m_pendingRelease.push_back(Released{std::move(headers), std::move(easy)});
+        return;
+    }
+    easy.reset();
+    headers.reset();
+}
+
+bool CurlDriver::addNow(CURL *easy)
+{
+    if (curl_multi_add_handle(m_multi.get(), easy) != CURLM_OK)
+        return false;
+    m_attached.insert(easy);
+    return true;
+}
+
+void CurlDriver::removeNow(CURL *easy)
+{
+    if (m_attached.erase(easy) > 0)
+        curl_multi_remove_handle(m_multi.get(), easy);
+}
+
+int CurlDriver::socketCallback(CURL *, curl_socket_t socket, int what, void *driver,
+                               void *) noexcept
+{
+    try {
+        static_cast<CurlDriver *>(driver)->watchSocket(socket, what);
+        return 0;
+    } catch (...) {
+        return -1;
+    }
+}
+
+int CurlDriver::timerCallback(CURLM *, long timeoutMs, void *driver) noexcept
+{
+    try {
+        // Never run curl from here: it asks to be called once this returns.
+        static_cast<CurlDriver *>(driver)->scheduleTimeout(timeoutMs);
+        return 0;
+    } catch (...) {
+        return -1;
+    }
+}
+
+void CurlDriver::scheduleTimeout(long timeoutMs)
+{
+    if (timeoutMs < 0) {
+        m_timer.stop();
+        return;
+    }
+    // curl moves its deadline a little later on nearly every chunk, and each
+    // restart of a Qt timer allocates. An earlier wake-up is kept instead:
+    // onTimeout() asks curl for its deadline when it woke up too soon.
+    const qint64 due = m_clock.elapsed() + timeoutMs;
+    if (m_timer.isActive() && m_timerDue <= due)
+        return;
+    m_timerDue = due;
+    m_timer.start(static_cast<int>(std::min<long>(timeoutMs, INT_MAX)));
+}
+
+void CurlDriver::onTimeout()
+{
+    if (m_running) {
+        m_timeoutMissed = true;
+        return;
+    }
+    runSocketAction(CURL_SOCKET_TIMEOUT, 0);
+    long timeoutMs = -1;
+    if (!m_timer.isActive() && curl_multi_timeout(m_multi.get(), &timeoutMs) == CURLM_OK)
+        scheduleTimeout(timeoutMs);
+}
+
+void CurlDriver::watchSocket(curl_socket_t socket, int what)
+{
+    if (what == CURL_POLL_REMOVE) {
+        const auto found = m_sockets.find(socket);
+        if (found == m_sockets.end())
+            return;
+        // curl may reuse the descriptor number at once, and this may run inside
+        // the notifier's own signal: switch it off now, free it later.
+        for (QSocketNotifier *notifier : {found->second.read, found->second.write}) {
+            if (notifier) {
+                notifier->setEnabled(false);
+                notifier->deleteLater();
+            }
+        }
+        m_sockets.erase(found);
+        return;
+    }
+    SocketWatch &watch = m_sockets[socket];
+    watch.what = what;
+    if ((what & CURL_POLL_IN) && !watch.read)
+        watch.read = newNotifier(socket, QSocketNotifier::Read);
+    if ((what & CURL_POLL_OUT) && !watch.write)
+        watch.write = newNotifier(socket, QSocketNotifier::Write);
+    applyWatch(watch);
+}
+
+QSocketNotifier *CurlDriver::newNotifier(curl_socket_t socket, QSocketNotifier::Type type)
+{
+    auto *notifier = new QSocketNotifier(socket, type, this);
+    connect(notifier, &QSocketNotifier::activated, this,
+            [this, notifier](QSocketDescriptor, QSocketNotifier::Type activatedType) {
+                onActivated(notifier, activatedType);
+            });
+    return notifier;
+}
+
+void CurlDriver::applyWatch(const SocketWatch &watch) const
+{
+    if (watch.read)
+        watch.read->setEnabled((watch.what & CURL_POLL_IN) != 0);
+    if (watch.write)
+        watch.write->setEnabled((watch.what & CURL_POLL_OUT) != 0);
+}
+
+void CurlDriver::onActivated(QSocketNotifier *notifier, QSocketNotifier::Type type)
+{
+    const auto socket = static_cast<curl_socket_t>(notifier->socket());
+    if (m_running) {
+        // A delegate runs a nested event loop inside a curl callback, and curl
+        // cannot be entered twice: listen again once the outer call returns.
+        notifier->setEnabled(false);
+        m_suppressed.push_back(socket);
+        return;
+    }
+    runSocketAction(socket, type == QSocketNotifier::Read ? CURL_CSELECT_IN : CURL_CSELECT_OUT);
+}
+
+void CurlDriver::runSocketAction(curl_socket_t socket, int mask)
+{
+    if (m_running)
+        return;
+    m_running = true;
+    int running = 0;
+    curl_multi_socket_action(m_multi.get(), socket, mask, &running);
+    m_running = false;
+    flushDeferred();
+    deliverFinished();
+}
+
+void CurlDriver::flushDeferred()
+{
+    for (CURL *easy : std::exchange(m_pendingDetach, {}))
+        removeNow(easy);
+    m_pendingRelease.clear();
+    // One at a time: a client told of a refusal may detach other pending handles.
+    while (!m_pendingAttach.empty()) {
+        const auto [easy, client] = m_pendingAttach.front();
+        m_pendingAttach.erase(m_pendingAttach.begin());
+        if (!addNow(easy))
+            client->curlTransferDone(CURLE_FAILED_INIT);
+    }
+    for (curl_socket_t socket : std::exchange(m_suppressed, {})) {
+        const auto found = m_sockets.find(socket);
+        if (found != m_sockets.end())
+            applyWatch(found->second);
+    }
+    if (std::exchange(m_timeoutMissed, false))
+        scheduleTimeout(0);
+}
+
+void CurlDriver::deliverFinished()
+{
+    int left = 0;
+    while (CURLMsg *message = curl_multi_info_read(m_multi.get(), &left)) {
+        if (message->msg != CURLMSG_DONE)
+            continue;
+        CURL *const easy = message->easy_handle;
+        const CURLcode result = message->data.result;
+        char *client = nullptr;
+        curl_easy_getinfo(easy, CURLINFO_PRIVATE, &client);
+        removeNow(easy);
+        if (client)
+            static_cast<CurlClient *>(static_cast<void *>(client))->curlTransferDone(result);
+    }
+}

@@ -1,0 +1,411 @@
+#include "platform/httptransfer.h"
+
+#include <algorithm>
+#include <array>
+#include <exception>
+#include <optional>
+#include <utility>
+
+#include <curl/curl.h>
+
+#include <QUrl>
+
+#include "platform/curldriver.h"
+#include "platform/textencodings.h"
+
+namespace {
+
+// curl's receive buffer, one per transfer; curl hands the delegate at most
+// 16 KiB per call whatever its size. A bigger buffer saves system calls on a
+// fast network, but 200 recordings at once hold 200 of these. On loopback 32 KiB
+// moves some 700 MB/s to disk, faster than the curl tool (it uses 100 KiB), and a
+// transfer then costs about 47 KB of heap (64 KiB: 80 KB), leaving room for TLS
+// within 100 KB a stream.
+constexpr long receiveBufferSize = 32 * 1024;
+
+constexpr int maxRedirects = 20;
+
+struct CurlUrlDeleter
+{
+    void operator()(CURLU *url) const { curl_url_cleanup(url); }
+};
+using CurlUrlPtr = std::unique_ptr<CURLU, CurlUrlDeleter>;
+
+bool isWebScheme(const QString &scheme)
+{
+    return scheme == u"http" || scheme == u"https";
+}
+
+// The URL as curl should get it, or nothing when it is not an http or https URL
+// that both Qt and curl can parse.
+std::optional<QByteArray> webUrl(const QString &text)
+{
+    const QUrl url(text.trimmed(), QUrl::TolerantMode);
+    if (!url.isValid() || url.host().isEmpty() || !isWebScheme(url.scheme()))
+        return std::nullopt;
+    QByteArray encoded = url.toEncoded(QUrl::RemoveFragment);
+    const CurlUrlPtr parsed(curl_url());
+    if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, encoded.constData(), 0) != CURLUE_OK)
+        return std::nullopt;
+    return encoded;
+}
+
+// Header text is bytes; stations send UTF-8 or, traditionally, Latin-1.
+QString headerText(QByteArrayView bytes)
+{
+    return TextEncodings::decode(bytes.trimmed(), TextEncodings::utf8);
+}
+
+struct CurlFreeDeleter
+{
+    void operator()(char *text) const { curl_free(text); }
+};
+
+// A Location relative to the URL that answered with it, made absolute by
+// curl's own URL parser, the one that will fetch it.
+std::optional<QString> resolveRedirect(const QString &base, const QString &location)
+{
+    const CurlUrlPtr url(curl_url());
+    constexpr unsigned int flags = CURLU_NON_SUPPORT_SCHEME | CURLU_URLENCODE | CURLU_ALLOW_SPACE;
+    char *resolved = nullptr;
+    if (!url || curl_url_set(url.get(), CURLUPART_URL, base.toUtf8().constData(), 0) != CURLUE_OK ||
+        curl_url_set(url.get(), CURLUPART_URL, location.toUtf8().constData(), flags) != CURLUE_OK ||
+        curl_url_get(url.get(), CURLUPART_URL, &resolved, 0) != CURLUE_OK)
+        return std::nullopt;
+    const std::unique_ptr<char, CurlFreeDeleter> owned(resolved);
+    return QString::fromUtf8(owned.get());
+}
+
+QString mediaType(const QString &contentType)
+{
+    return contentType.section(u';', 0, 0).trimmed().toLower();
+}
+
+QString exceptionText()
+{
+    try {
+        throw;
+    } catch (const std::exception &error) {
+        return QString::fromUtf8(error.what());
+    } catch (...) {
+        return QStringLiteral("Unknown error in a transfer callback");
+    }
+}
+
+} // namespace
+
+QString HttpResponse::headerValue(QStringView name) const
+{
+    for (const auto &[fieldName, value] : headerFields) {
+        if (fieldName.compare(name, Qt::CaseInsensitive) == 0)
+            return value;
+    }
+    return {};
+}
+
+bool HttpResponse::hasHeader(QStringView name) const
+{
+    return std::any_of(headerFields.begin(), headerFields.end(), [name](const auto &field) {
+        return field.first.compare(name, Qt::CaseInsensitive) == 0;
+    });
+}
+
+void HttpTransferDisposer::operator()(HttpTransfer *transfer) const
+{
+    transfer->cancel();
+    transfer->deleteLater();
+}
+
+struct HttpTransfer::Private final : public CurlClient
+{
+    explicit Private(HttpTransfer &owner) : q(owner) {}
+
+    bool configure(const Request &request, const QByteArray &url, curl_slist *aliases);
+    void curlTransferDone(CURLcode result) override;
+
+    static size_t onWrite(char *data, size_t size, size_t count, void *self) noexcept;
+    static size_t onHeader(char *data, size_t size, size_t count, void *self) noexcept;
+    size_t receiveData(char *data, size_t length);
+    bool receiveHeaderLine(QByteArrayView line);
+    bool endOfHeaders();
+    void deliverResponse();
+    void followRedirect();
+    void finish();
+    void fail(const QString &error);
+    QString describe(CURLcode result) const;
+
+    HttpTransfer &q;
+    HttpTransferDelegate *delegate = nullptr;
+    CurlSlistPtr headers;
+    CurlEasyPtr easy;
+    std::array<char, CURL_ERROR_SIZE> errorBuffer{};
+    QString url;
+    HttpResponse response;
+    std::optional<QString> redirectTarget;
+    std::optional<QString> callbackError;
+    int redirectCount = 0;
+    bool inHeaderBlock = false;
+    bool responseDelivered = false;
+    bool cancelled = false;
+};
+
+HttpTransfer::HttpTransfer() : d(std::make_unique<Private>(*this)) {}
+
+HttpTransfer::~HttpTransfer()
+{
+    if (!d->easy)
+        return;
+    // curl may still hold the handle for a moment (the driver frees it once curl
+    // returns): from now on its callbacks find nobody to call.
+    curl_easy_setopt(d->easy.get(), CURLOPT_WRITEDATA, nullptr);
+    curl_easy_setopt(d->easy.get(), CURLOPT_HEADERDATA, nullptr);
+    curl_easy_setopt(d->easy.get(), CURLOPT_ERRORBUFFER, nullptr);
+    if (CurlDriver *const driver = CurlDriver::existing())
+        driver->release(std::move(d->easy), std::move(d->headers));
+}
+
+HttpTransferPtr HttpTransfer::start(const Request &request, HttpTransferDelegate *delegate)
+{
+    const std::optional<QByteArray> url = webUrl(request.url);
+    CurlDriver *const driver = CurlDriver::instance();
+    if (!delegate || !url || !driver)
+        return nullptr;
+    // The constructor is private to this class; the pointer owns it at once.
+    HttpTransferPtr transfer(new HttpTransfer);
+    Private &d = *transfer->d;
+    d.delegate = delegate;
+    d.url = QString::fromLatin1(*url);
+    d.easy.reset(curl_easy_init());
+    if (!d.easy || !d.configure(request, *url, driver->http200Aliases()) ||
+        !driver->attach(d.easy.get(), &d)) {
+        d.cancelled = true;
+        return nullptr;
+    }
+    return transfer;
+}
+
+void HttpTransfer::cancel()
+{
+    if (d->cancelled)
+        return;
+    d->cancelled = true;
+    d->delegate = nullptr;
+    if (CurlDriver *const driver = CurlDriver::existing(); driver && d->easy)
+        driver->detach(d->easy.get());
+}
+
+bool HttpTransfer::isCancelled() const
+{
+    return d->cancelled;
+}
+
+QString HttpTransfer::url() const
+{
+    return d->url;
+}
+
+bool HttpTransfer::Private::configure(const Request &request, const QByteArray &startUrl,
+                                      curl_slist *aliases)
+{
+    for (const auto &[name, value] : request.headerFields) {
+        // "Name;" is curl's way to send a field with an empty value.
+        const QByteArray line = value.isEmpty() ? name + ';' : name + ": " + value;
+        curl_slist *const appended = curl_slist_append(headers.get(), line.constData());
+        if (!appended)
+            return false;
+        if (!headers)
+            headers.reset(appended);
+    }
+    CURL *const h = easy.get();
+    // No byte, or no connection, for this long fails the transfer; a transfer
+    // that keeps receiving may run forever. curl averages the speed over a few
+    // seconds, so a stall is noticed up to five seconds after the idle time.
+    const long idle = std::max(request.idleTimeoutSeconds, 0);
+    const CURLcode results[] = {
+        curl_easy_setopt(h, CURLOPT_URL, startUrl.constData()),
+        curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorBuffer.data()),
+        curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &Private::onWrite),
+        curl_easy_setopt(h, CURLOPT_WRITEDATA, static_cast<void *>(this)),
+        curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &Private::onHeader),
+        curl_easy_setopt(h, CURLOPT_HEADERDATA, static_cast<void *>(this)),
+        curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get()),
+        curl_easy_setopt(h, CURLOPT_HTTP200ALIASES, aliases),
+        curl_easy_setopt(h, CURLOPT_HTTP09_ALLOWED, 1L),
+        curl_easy_setopt(h, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L),
+        // Redirects are followed here, each reported before it is followed.
+        curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L),
+        curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https"),
+        curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https"),
+        curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L),
+        curl_easy_setopt(h, CURLOPT_BUFFERSIZE, receiveBufferSize),
+        curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, idle),
+        curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, idle > 0 ? 1L : 0L),
+        curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, idle),
+        curl_easy_setopt(h, CURLOPT_TCP_KEEPALIVE, 1L),
+    };
+    return std::all_of(std::begin(results), std::end(results),
+                       [](CURLcode result) { return result == CURLE_OK; });
+}
+
+size_t HttpTransfer::Private::onWrite(char *data, size_t size, size_t count, void *self) noexcept
+{
+    auto *const d = static_cast<Private *>(self);
+    if (!d || d->cancelled)
+        return CURL_WRITEFUNC_ERROR;
+    try {
+        return d->receiveData(data, size * count);
+    } catch (...) {
+        d->callbackError = exceptionText();
+        return CURL_WRITEFUNC_ERROR;
+    }
+}
+
+size_t HttpTransfer::Private::receiveData(char *data, size_t length)
+{
+    if (!responseDelivered) {
+        // Only an answer without a status line reaches the body unannounced:
+        // HTTP answers are delivered at the end of their header fields.
+        response = HttpResponse{};
+        deliverResponse();
+    }
+    if (length > 0 && !cancelled)
+        delegate->transferDidReceiveData(q, QByteArrayView(data, qsizetype(length)));
+    return cancelled ? CURL_WRITEFUNC_ERROR : length;
+}
+
+size_t HttpTransfer::Private::onHeader(char *data, size_t size, size_t count, void *self) noexcept
+{
+    auto *const d = static_cast<Private *>(self);
+    const size_t length = size * count;
+    if (!d || d->cancelled)
+        return 0;
+    try {
+        return d->receiveHeaderLine(QByteArrayView(data, qsizetype(length))) ? length : 0;
+    } catch (...) {
+        d->callbackError = exceptionText();
+        return 0;
+    }
+}
+
+bool HttpTransfer::Private::receiveHeaderLine(QByteArrayView line)
+{
+    if (responseDelivered)
+        return true; // trailer fields after a chunked body
+    while (line.endsWith('\n') || line.endsWith('\r'))
+        line.chop(1);
+    if (!inHeaderBlock) {
+        // A status line opens a block (an interim 1xx answer may come first).
+        inHeaderBlock = true;
+        response = HttpResponse{};
+        response.isHttp = true;
+        return true;
+    }
+    if (line.isEmpty()) {
+        inHeaderBlock = false;
+        return endOfHeaders();
+    }
+    if ((line.startsWith(' ') || line.startsWith('\t')) && !response.headerFields.isEmpty()) {
+        QString &value = response.headerFields.last().second;
+        value += u' ' + headerText(line); // an obsolete folded continuation line
+        return true;
+    }
+    const qsizetype colon = line.indexOf(':');
+    if (colon > 0)
+        response.headerFields.append(
+            {headerText(line.first(colon)), headerText(line.sliced(colon + 1))});
+    return true;
+}
+
+bool HttpTransfer::Private::endOfHeaders()
+{
+    long code = 0;
+    curl_easy_getinfo(easy.get(), CURLINFO_RESPONSE_CODE, &code);
+    if (code >= 100 && code < 200)
+        return true;
+    const QString location = response.headerValue(u"Location");
+    if (code >= 300 && code < 400 && code != 304 && !location.isEmpty()) {
+        // Stop here; the redirect is reported and followed once curl has let
+        // go of the handle. Its body is of no interest.
+        redirectTarget = resolveRedirect(url, location);
+        if (!redirectTarget)
+            callbackError = QStringLiteral("Redirected to an invalid URL: %1").arg(location);
+        return false;
+    }
+    response.statusCode = static_cast<int>(code);
+    response.mimeType = mediaType(response.headerValue(u"Content-Type"));
+    deliverResponse();
+    return !cancelled;
+}
+
+void HttpTransfer::Private::deliverResponse()
+{
+    responseDelivered = true;
+    const HttpResponse delivered = std::exchange(response, HttpResponse{});
+    delegate->transferDidReceiveResponse(q, delivered);
+}
+
+void HttpTransfer::Private::curlTransferDone(CURLcode result)
+{
+    if (cancelled)
+        return;
+    try {
+        if (redirectTarget)
+            followRedirect();
+        else if (callbackError)
+            fail(*callbackError);
+        else if (result != CURLE_OK)
+            fail(describe(result));
+        else
+            finish();
+    } catch (...) {
+        // A delegate threw from its last callback: nothing is left to tell it.
+        cancelled = true;
+    }
+}
+
+void HttpTransfer::Private::followRedirect()
+{
+    const QString target = *std::exchange(redirectTarget, std::nullopt);
+    if (++redirectCount > maxRedirects)
+        return fail(QStringLiteral("Too many redirects"));
+    if (!isWebScheme(QUrl(target).scheme()))
+        return fail(
+            QStringLiteral("Redirected to %1, which is not an http or https URL").arg(target));
+    try {
+        delegate->transferWillRedirect(q, target);
+    } catch (...) {
+        return fail(exceptionText());
+    }
+    if (cancelled)
+        return;
+    url = target;
+    inHeaderBlock = false;
+    responseDelivered = false;
+    errorBuffer[0] = '\0';
+    CurlDriver *const driver = CurlDriver::existing();
+    if (curl_easy_setopt(easy.get(), CURLOPT_URL, target.toUtf8().constData()) != CURLE_OK ||
+        !driver || !driver->attach(easy.get(), this))
+        fail(QStringLiteral("Cannot follow the redirect to %1").arg(target));
+}
+
+void HttpTransfer::Private::finish()
+{
+    if (!responseDelivered)
+        deliverResponse();
+    if (!cancelled)
+        delegate->transferDidFinish(q);
+}
+
+void HttpTransfer::Private::fail(const QString &error)
+{
+    delegate->transferDidFail(q, error);
+}
+
+QString HttpTransfer::Private::describe(CURLcode result) const
+{
+    QString text = QString::fromUtf8(curl_easy_strerror(result));
+    const QString detail = QString::fromUtf8(errorBuffer.data()).trimmed();
+    if (!detail.isEmpty() && detail != text)
+        text += QStringLiteral(" (") + detail + u')';
+    return text;
+}
