@@ -63,8 +63,7 @@ int main(int argc, char *argv[])
     const QStringList options = {QStringLiteral("--close-after"), QString::number(audio)};
 
     QProcess forSkyvane;
-    const double skyvane =
-        recordWithSkyvane(startStation(forSkyvane, stationBinary(), options));
+    const double skyvane = recordWithSkyvane(startStation(forSkyvane, stationBinary(), options));
     forSkyvane.kill();
     forSkyvane.waitForFinished();
 

@@ -1,8 +1,10 @@
 // Many at once: N stations at 16,000 bytes/s each (a 128 kbit/s station),
 // recorded by one headless Skyvane process for a while; reports its CPU use
 // and resident memory, and the memory each capture adds (from a run with one).
+// Each station writes WRITES times a second: the cost is per arrival, so the
+// figure depends on how finely a station cuts its stream.
 //
-//   bench_many [CAPTURES] [SECONDS]   (default 200 and 60)
+//   bench_many [CAPTURES] [SECONDS] [WRITES]   (default 200, 60 and 50)
 #include <csignal>
 #include <cstdio>
 
@@ -81,12 +83,13 @@ struct Result
 
 // Runs the captures and answers the process's load over the measured span,
 // after a few seconds for every capture to connect.
-Result run(int captures, int seconds)
+Result run(int captures, int seconds, int writes)
 {
     QTemporaryDir home(QDir::currentPath() + QStringLiteral("/bench-home-XXXXXX"));
     QProcess station;
     const QString url = startStation(station, QStringLiteral(STATION_BINARY),
-                                     {QStringLiteral("--rate"), QStringLiteral("16000")});
+                                     {QStringLiteral("--rate"), QStringLiteral("16000"),
+                                      QStringLiteral("--writes"), QString::number(writes)});
     writeList(home.path() + QStringLiteral("/data"), url, captures);
 
     QProcess skyvane;
@@ -115,12 +118,14 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     const int captures = argc > 1 ? QByteArray(argv[1]).toInt() : 200;
     const int seconds = argc > 2 ? QByteArray(argv[2]).toInt() : 60;
-    const Result one = run(1, seconds);
-    const Result many = run(captures, seconds);
+    const int writes = argc > 3 ? QByteArray(argv[3]).toInt() : 50;
+    const Result one = run(1, seconds, writes);
+    const Result many = run(captures, seconds, writes);
+    std::printf("stations at 16000 bytes/s, each cut into %d writes a second\n", writes);
     std::printf("1 capture:    %.1f %% of one core, %lld KiB resident\n", one.cpuPercent,
                 static_cast<long long>(one.residentKiB));
-    std::printf("%d captures: %.1f %% of one core, %lld KiB resident\n", captures,
-                many.cpuPercent, static_cast<long long>(many.residentKiB));
+    std::printf("%d captures: %.1f %% of one core, %lld KiB resident\n", captures, many.cpuPercent,
+                static_cast<long long>(many.residentKiB));
     std::printf("memory per capture: %.1f KiB\n",
                 double(many.residentKiB - one.residentKiB) / (captures - 1));
     return 0;

@@ -3,6 +3,7 @@
 // port, then serves /live until killed.
 //
 //   bench_station [--metaint N] [--title-every N] [--close-after N] [--rate BYTES_PER_S]
+//                 [--writes N]   (writes per second of a throttled stream)
 #include <cstdio>
 
 #include <QCommandLineParser>
@@ -22,7 +23,9 @@ int main(int argc, char *argv[])
                                         QStringLiteral("n"), QStringLiteral("0"));
     const QCommandLineOption rate(QStringLiteral("rate"), QStringLiteral("bytes per second"),
                                   QStringLiteral("n"), QStringLiteral("0"));
-    parser.addOptions({metaint, titleEvery, closeAfter, rate});
+    const QCommandLineOption writes(QStringLiteral("writes"), QStringLiteral("writes per second"),
+                                    QStringLiteral("n"), QStringLiteral("50"));
+    parser.addOptions({metaint, titleEvery, closeAfter, rate, writes});
     parser.process(app);
 
     StationSimulator::Route route = StationSimulator::Route::stream(
@@ -31,6 +34,7 @@ int main(int argc, char *argv[])
         route.titles.append("Bench Artist - Song " + QByteArray::number(i));
     route.titleInterval = parser.value(titleEvery).toLongLong();
     route.bytesPerSecond = parser.value(rate).toLongLong();
+    route.writesPerSecond = parser.value(writes).toInt();
     if (const qint64 close = parser.value(closeAfter).toLongLong(); close > 0)
         route.closeAfterAudio = close;
 

@@ -36,8 +36,7 @@ private:
 class FakeForm : public Form
 {
 public:
-    template<class Control>
-    Control *add(const char *outletName)
+    template<class Control> Control *add(const char *outletName)
     {
         auto control = std::make_unique<Control>();
         Control *raw = control.get();

@@ -3,7 +3,6 @@
 #include <QTest>
 #include <QTimer>
 
-#include "fakeform.h"
 #include "model/keyedarchive.h"
 #include "model/recording.h"
 #include "platform/clock.h"
@@ -102,15 +101,15 @@ private Q_SLOTS:
         KeyedArchiver archiver;
         source->encodeWithCoder(archiver);
         const QStringList expectedKeys = {
-            QStringLiteral("name"),        QStringLiteral("url"),
-            QStringLiteral("playList"),    QStringLiteral("customTitle"),
+            QStringLiteral("name"),         QStringLiteral("url"),
+            QStringLiteral("playList"),     QStringLiteral("customTitle"),
             QStringLiteral("customArtist"), QStringLiteral("customAlbum"),
-            QStringLiteral("customGenre"), QStringLiteral("daily"),
-            QStringLiteral("once"),        QStringLiteral("recCount"),
-            QStringLiteral("splitSongs"),  QStringLiteral("reconnect"),
-            QStringLiteral("splitTitle"),  QStringLiteral("keepPartial"),
-            QStringLiteral("startTime"),   QStringLiteral("duration"),
-            QStringLiteral("shoutLang"),   QStringLiteral("days"),
+            QStringLiteral("customGenre"),  QStringLiteral("daily"),
+            QStringLiteral("once"),         QStringLiteral("recCount"),
+            QStringLiteral("splitSongs"),   QStringLiteral("reconnect"),
+            QStringLiteral("splitTitle"),   QStringLiteral("keepPartial"),
+            QStringLiteral("startTime"),    QStringLiteral("duration"),
+            QStringLiteral("shoutLang"),    QStringLiteral("days"),
             QStringLiteral("log")};
         QStringList keys = archiver.object().keys();
         keys.sort();
@@ -148,28 +147,6 @@ private Q_SLOTS:
         const auto longDays = Recording::initWithCoder(KeyedUnarchiver(stored));
         QCOMPARE(longDays->days,
                  (std::array<bool, 7>{false, false, false, false, false, false, true}));
-    }
-
-    void editorBindingMovesTheFourteenBoundFields()
-    {
-        FakeForm form;
-        for (const char *text : {"recordingChoice", "stationField", "playlistField", "titleField",
-                                 "artistField", "albumField", "genreChoice", "recCount"})
-            form.add<FakeTextField>(text);
-        for (const char *button : {"dailyButton", "onceButton", "splitButton", "reconnectButton",
-                                   "splitTitle", "keepPartial"})
-            form.add<FakeButton>(button);
-        auto r = Recording::initWithName(QStringLiteral("Bound"));
-        r->loadToUI(form);
-        QCOMPARE(form.field("stationField")->stringValue(), QStringLiteral("http://"));
-        QCOMPARE(form.button("splitTitle")->state(), int(ButtonControl::On));
-        form.field("recordingChoice")->setStringValue(QStringLiteral("  Renamed "));
-        form.field("recCount")->setStringValue(QStringLiteral("25"));
-        form.button("onceButton")->setState(ButtonControl::On);
-        r->saveFromUI(form);
-        QCOMPARE(r->name, QStringLiteral("Renamed"));
-        QCOMPARE(r->recCount, 25);
-        QVERIFY(r->once);
     }
 
     void orderIgnoresLetterCase()

@@ -70,16 +70,13 @@ private Q_SLOTS:
     }
     void cleanup() { Clock::reset(); }
 
-    void listFileLivesInTheDataFolder()
-    {
-        QVERIFY(RecordingList::prefPath().endsWith(QStringLiteral("/.local/share/Skyvane.reclist")));
-    }
-
     void firstStartHasNoRowsAndWritesNothing()
     {
         RecordingList list;
         list.loadRecList();
         QVERIFY(list.isEmpty());
+        QVERIFY(
+            RecordingList::prefPath().endsWith(QStringLiteral("/.local/share/Skyvane.reclist")));
         QVERIFY(!QFile::exists(RecordingList::prefPath()));
         // An empty list is never written over whatever the user had.
         QVERIFY(!list.storeRecList());
@@ -133,9 +130,11 @@ private Q_SLOTS:
         QCOMPARE(loaded.at(2)->name, QStringLiteral("Mike"));
         for (int i = 0; i < loaded.size(); ++i) {
             QVERIFY(loaded.at(i)->timer);
-            QVERIFY(loaded.at(i)->logText.startsWith(QStringLiteral("made\nNext recording is at ")));
+            QVERIFY(
+                loaded.at(i)->logText.startsWith(QStringLiteral("made\nNext recording is at ")));
         }
-        const QJsonArray stored = QJsonDocument::fromJson(readAll(RecordingList::prefPath())).array();
+        const QJsonArray stored =
+            QJsonDocument::fromJson(readAll(RecordingList::prefPath())).array();
         QCOMPARE(stored.size(), 3);
         QCOMPARE(stored.at(0).toObject().value(QStringLiteral("days")).toArray().size(), 7);
     }

@@ -45,8 +45,7 @@ const UIValueManager<Sample> &engine()
 }
 
 // Runs the operation and answers the description it failed with, or "".
-template<class Operation>
-QString failureOf(Operation operation)
+template<class Operation> QString failureOf(Operation operation)
 {
     try {
         operation();

@@ -220,7 +220,8 @@ private:
             return 0;
         const qint64 elapsed = m_clock.elapsed();
         const qint64 allowed = rate * elapsed / 1000 - m_written;
-        const qint64 unit = std::max<qint64>(1, std::min(size, rate / 50));
+        const qint64 unit =
+            std::max<qint64>(1, std::min(size, rate / std::max(1, m_route.writesPerSecond)));
         if (allowed >= unit) {
             size = std::min(size, allowed);
             return 0;

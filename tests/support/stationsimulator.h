@@ -56,6 +56,7 @@ public:
         bool silent = false;                   // read the request, never answer
 
         qint64 bytesPerSecond = 0; // 0: as fast as the client reads
+        int writesPerSecond = 50;  // how finely a throttled stream is cut
         // 0: large writes. Otherwise one write of 1..maxChunk bytes per pass of
         // the event loop, sizes drawn from a generator seeded with chunkSeed, a
         // quarter of them single bytes. The status line is cut too.
