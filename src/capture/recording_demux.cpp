@@ -110,9 +110,9 @@ void Recording::writeAudio(const char *bytes, qint64 length)
     if (!file)
         return;
     if (file->write(bytes, length) != length) {
-        throw NamedFailure(QStringLiteral("FileWriteFailed"),
-                           QStringLiteral("Could not write to %1: %2")
-                               .arg(filePath, file->errorString()));
+        throw NamedFailure(
+            QStringLiteral("FileWriteFailed"),
+            QStringLiteral("Could not write to %1: %2").arg(filePath, file->errorString()));
     }
 }
 

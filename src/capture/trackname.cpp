@@ -68,8 +68,8 @@ QString fitFileName(const QString &base, const QString &extension, qsizetype max
     qsizetype bytes = 0;
     qsizetype end = 0;
     while (end < base.size()) {
-        const bool pair = base[end].isHighSurrogate() && end + 1 < base.size() &&
-                          base[end + 1].isLowSurrogate();
+        const bool pair =
+            base[end].isHighSurrogate() && end + 1 < base.size() && base[end + 1].isLowSurrogate();
         const qsizetype units = pair ? 2 : 1;
         const qsizetype size = base.mid(end, units).toUtf8().size();
         if (bytes + size > room)

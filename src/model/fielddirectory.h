@@ -15,11 +15,10 @@ constexpr const char *real = "d";
 constexpr const char *string = "@\"NSString\"";
 } // namespace TypeCode
 
-template<class Record>
-struct FieldEntry
+template<class Record> struct FieldEntry
 {
-    using Member = std::variant<std::monostate, bool Record::*, qint32 Record::*,
-                                double Record::*, QString Record::*>;
+    using Member = std::variant<std::monostate, bool Record::*, qint32 Record::*, double Record::*,
+                                QString Record::*>;
 
     const char *name;
     const char *typeCode;
@@ -48,8 +47,7 @@ struct FieldEntry
     }
 };
 
-template<class Record>
-using FieldDirectory = std::span<const FieldEntry<Record>>;
+template<class Record> using FieldDirectory = std::span<const FieldEntry<Record>>;
 
 template<class Record>
 const FieldEntry<Record> *findField(FieldDirectory<Record> directory, const char *name)

@@ -72,7 +72,7 @@ std::unique_ptr<Recording> Recording::initWithName(const QString &name)
 }
 
 std::unique_ptr<Recording> Recording::initWithRecording(const Recording &source,
-                                                       const QString &name)
+                                                        const QString &name)
 {
     std::unique_ptr<Recording> record(new Recording);
     valueManager().copyObject(*record, source);

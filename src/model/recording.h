@@ -51,9 +51,9 @@ public:
     bool reconnect = false;
     bool splitTitle = false;
     bool keepPartial = false;
-    qint32 startTime = 0; // minutes after local midnight
-    qint32 duration = 0;  // minutes
-    qint32 shoutLang = 0; // text-encoding number of the stream titles
+    qint32 startTime = 0;       // minutes after local midnight
+    qint32 duration = 0;        // minutes
+    qint32 shoutLang = 0;       // text-encoding number of the stream titles
     std::array<bool, 7> days{}; // Monday first
     QString logText;            // stored under the key "log"
 
@@ -67,7 +67,7 @@ public:
     QString filePath;
     std::unique_ptr<QFile> file;
     QDateTime startDate;
-    QDateTime nextDate; // invalid when the recording is disabled
+    QDateTime nextDate;  // invalid when the recording is disabled
     qint64 dataSize = 0; // audio bytes since the connection began (64-bit: streams run for days)
     qint64 lastSize = 0; // dataSize at the previous watchdog tick
     qint32 icyMark = 0;
@@ -102,8 +102,7 @@ public:
     void detach();
     void log(const QString &message);
     // printf-like with "%d" and "%@" only; every argument is shown by its text.
-    template<class... Args>
-    void fmtlog(const char *format, const Args &...args)
+    template<class... Args> void fmtlog(const char *format, const Args &...args)
     {
         log(formatLogLine(format, {logArgument(args)...}));
     }
@@ -169,11 +168,8 @@ private:
     static QString logArgument(const QString &value) { return value; }
     static QString logArgument(const char *value) { return QString::fromUtf8(value); }
     template<class Integer>
-        requires std::is_integral_v<Integer>
-    static QString logArgument(Integer value)
-    {
-        return QString::number(value);
-    }
+    requires std::is_integral_v<Integer>
+    static QString logArgument(Integer value) { return QString::number(value); }
 
     void armTimer(const QDateTime &fireDate);
     void decideTrack(const QString &streamTitle, bool firstTitle);

@@ -18,8 +18,7 @@
 //   static FieldDirectory<Record> fieldDirectory();
 // Every operation visits the rows in table order and stops at the first row
 // that does not match the record or the form, raising InternalInconsistency.
-template<class Record>
-class UIValueManager
+template<class Record> class UIValueManager
 {
 public:
     UIValueManager(const ValueInfo *info, quint32 count) : m_info(info), m_count(count) {}
@@ -202,8 +201,8 @@ private:
         return *member;
     }
 
-    static void applyDefault(Record &record, const ValueInfo &row,
-                             const FieldEntry<Record> &entry, const char *operation)
+    static void applyDefault(Record &record, const ValueInfo &row, const FieldEntry<Record> &entry,
+                             const char *operation)
     {
         std::visit(
             [&](auto member) {
@@ -225,8 +224,7 @@ private:
             entry.member);
     }
 
-    template<class T>
-    static void assignIf(T &field, const std::optional<T> &value)
+    template<class T> static void assignIf(T &field, const std::optional<T> &value)
     {
         if (value)
             field = *value;

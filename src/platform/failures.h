@@ -13,8 +13,7 @@ public:
     InternalInconsistency(QString operation, QString description)
         : std::logic_error((operation + QStringLiteral(": ") + description).toStdString()),
           m_operation(std::move(operation)), m_description(std::move(description))
-    {
-    }
+    {}
 
     const QString &operation() const { return m_operation; }
     const QString &description() const { return m_description; }
@@ -32,8 +31,7 @@ public:
     NamedFailure(QString name, QString reason)
         : std::runtime_error(reason.toStdString()), m_name(std::move(name)),
           m_reason(std::move(reason))
-    {
-    }
+    {}
 
     const QString &name() const { return m_name; }
     const QString &reason() const { return m_reason; }

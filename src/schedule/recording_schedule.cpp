@@ -110,8 +110,8 @@ void Recording::checkTime(QTimer *sender)
 void Recording::armTimer(const QDateTime &fireDate)
 {
     Q_ASSERT_X(timer == nullptr, "Recording::armTimer", "timer == nil");
-    const qint64 delay = std::clamp<qint64>(Clock::now().msecsTo(fireDate), 0,
-                                            std::numeric_limits<int>::max());
+    const qint64 delay =
+        std::clamp<qint64>(Clock::now().msecsTo(fireDate), 0, std::numeric_limits<int>::max());
     timer = new QTimer(this);
     timer->setSingleShot(true);
     // A coarse timer may fire up to 5 % early, which would re-check instead of start.

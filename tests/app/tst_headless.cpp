@@ -88,13 +88,12 @@ private Q_SLOTS:
             (output += skyvane.readAllStandardOutput()).contains("Due Now: Next recording is at"),
             30000);
         // Ended by the station, handed over, and scheduled again for tomorrow.
-        QTRY_VERIFY_WITH_TIMEOUT(
-            (output += skyvane.readAllStandardOutput())
-                .contains("Due Now: Connection closed by the station\n"),
-            30000);
         QTRY_VERIFY_WITH_TIMEOUT((output += skyvane.readAllStandardOutput())
-                                     .count("Due Now: Next recording is at") == 2,
+                                     .contains("Due Now: Connection closed by the station\n"),
                                  30000);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (output += skyvane.readAllStandardOutput()).count("Due Now: Next recording is at") == 2,
+            30000);
         QVERIFY(output.contains("Idle: The recording is disabled\n"));
         QVERIFY(output.contains("Due Now: Got shoutcast data: StreamTitle='Band - Song';\n"));
         QVERIFY(output.contains("Due Now: File size is 600000 bytes\n"));

@@ -48,8 +48,8 @@ inline std::unique_ptr<Recording> capturing(const QString &name)
     return r;
 }
 
-inline HttpResponse icyResponse(qint32 metaInterval, const QString &mimeType = QStringLiteral(
-                                                         "audio/mpeg"))
+inline HttpResponse icyResponse(qint32 metaInterval,
+                                const QString &mimeType = QStringLiteral("audio/mpeg"))
 {
     HttpResponse response;
     response.isHttp = true;
@@ -70,8 +70,8 @@ inline void feedChunked(Recording &r, const QByteArray &wire, quint32 seed, int 
     std::uniform_int_distribution<int> size(1, maxChunk);
     qsizetype at = 0;
     while (at < wire.size() && r.inProgress) {
-        const qsizetype n = std::min<qsizetype>(random() % 4 == 0 ? 1 : size(random),
-                                                wire.size() - at);
+        const qsizetype n =
+            std::min<qsizetype>(random() % 4 == 0 ? 1 : size(random), wire.size() - at);
         r.connectionDidReceiveData(QByteArrayView(wire.constData() + at, n));
         at += n;
     }

@@ -53,10 +53,7 @@ private:
         m_fakeClock = true;
     }
 
-    static void waitForEnd(Recording &r)
-    {
-        QTRY_VERIFY_WITH_TIMEOUT(!r.inProgress, networkWaitMs);
-    }
+    static void waitForEnd(Recording &r) { QTRY_VERIFY_WITH_TIMEOUT(!r.inProgress, networkWaitMs); }
 
 private Q_SLOTS:
     void init()
@@ -121,8 +118,8 @@ private Q_SLOTS:
                              << QByteArray("[playlist]\nNumberOfEntries=1\nFile1=%1\n"
                                            "Title1=Test\nLength1=-1\n")
                              << true;
-        QTest::newRow("m3u with a comment") << QByteArray("HTTP/1.0 200 OK")
-                                            << QByteArray("#EXTM3U\r\n%1\r\n") << true;
+        QTest::newRow("m3u with a comment")
+            << QByteArray("HTTP/1.0 200 OK") << QByteArray("#EXTM3U\r\n%1\r\n") << true;
         QTest::newRow("error page with a link")
             << QByteArray("HTTP/1.0 404 Not Found")
             << QByteArray("<html><body>The stream moved to:\n%1\n</body></html>") << true;
@@ -147,7 +144,8 @@ private Q_SLOTS:
         r->record(nullptr);
         waitForEnd(*r);
         const QString redirect =
-            QStringLiteral("Redirecting to the first target in PLS or M3U playlist\nConnecting to ") +
+            QStringLiteral(
+                "Redirecting to the first target in PLS or M3U playlist\nConnecting to ") +
             target + u'\n';
         QCOMPARE(r->logText.contains(redirect), followed);
         QCOMPARE(m_station->requests().size(), followed ? 2 : 1);

@@ -131,7 +131,8 @@ private Q_SLOTS:
                                             QStringLiteral("Gamma - Three.mp3")}));
         QCOMPARE(readTrack(QStringLiteral("Beta - Two.mp3")), expected(songs[1]));
         QCOMPARE(readTrack(QStringLiteral("Gamma - Three.mp3")), expected(songs[2]));
-        QVERIFY(dropped.contains(QStringLiteral("Deleting the last (incomplete) shoutcast song\n")));
+        QVERIFY(
+            dropped.contains(QStringLiteral("Deleting the last (incomplete) shoutcast song\n")));
         QVERIFY(dropped.contains(QStringLiteral("File size is 304000 bytes\n")));
 
         const QString kept = recordSongs(true, 0, 0);
@@ -277,10 +278,14 @@ private Q_SLOTS:
         QTest::addColumn<QString>("mime");
         QTest::addColumn<qint32>("interval");
         QTest::addColumn<QString>("extension");
-        QTest::newRow("capitals") << "8192" << "audio/mpeg" << 8192 << ".mp3";
-        QTest::newRow("zero") << "0" << "application/OGG" << -1 << ".ogg";
-        QTest::newRow("not a number") << "abc" << "" << -1 << ".mp3";
-        QTest::newRow("aac") << " 16000" << "audio/aacp" << 16000 << ".aac";
+        QTest::newRow("capitals") << "8192"
+                                  << "audio/mpeg" << 8192 << ".mp3";
+        QTest::newRow("zero") << "0"
+                              << "application/OGG" << -1 << ".ogg";
+        QTest::newRow("not a number") << "abc"
+                                      << "" << -1 << ".mp3";
+        QTest::newRow("aac") << " 16000"
+                             << "audio/aacp" << 16000 << ".aac";
     }
     void responseHeadersChooseIntervalAndExtension()
     {

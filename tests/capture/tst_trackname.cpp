@@ -25,10 +25,11 @@ private Q_SLOTS:
                                  << "Morning Show_Dec_05_2026__09_45AM"
                                  << "Morning Show - Dec 05, 2026 09:45AM";
         QTest::newRow("noon") << "Noon" << QDateTime(QDate(2026, 3, 1), QTime(12, 5))
-                              << "Noon_Mar_01_2026__12_05PM" << "Noon - Mar 01, 2026 12:05PM";
-        QTest::newRow("past midnight") << "Late" << QDateTime(QDate(2026, 5, 9), QTime(0, 30))
-                                       << "Late_May_09_2026__12_30AM"
-                                       << "Late - May 09, 2026 12:30AM";
+                              << "Noon_Mar_01_2026__12_05PM"
+                              << "Noon - Mar 01, 2026 12:05PM";
+        QTest::newRow("past midnight")
+            << "Late" << QDateTime(QDate(2026, 5, 9), QTime(0, 30)) << "Late_May_09_2026__12_30AM"
+            << "Late - May 09, 2026 12:30AM";
         QTest::newRow("percent stays literal") << "100%d %p Hits" << QDateTime(dec5, QTime(23, 0))
                                                << "100%d %p Hits_Dec_05_2026__11_00PM"
                                                << "100%d %p Hits - Dec 05, 2026 11:00PM";
@@ -47,10 +48,13 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("fileBase");
-        QTest::newRow("refused characters") << "A/B\\C:D'E\"F~G" << "A_B_C_D_E_FG";
+        QTest::newRow("refused characters") << "A/B\\C:D'E\"F~G"
+                                            << "A_B_C_D_E_FG";
         QTest::newRow("control characters go") << QStringLiteral("Tab\there\x01\n") << "Tabhere";
-        QTest::newRow("nothing left") << "~~" << "Untitled";
-        QTest::newRow("other scripts stay") << "Кино - Группа крови" << "Кино - Группа крови";
+        QTest::newRow("nothing left") << "~~"
+                                      << "Untitled";
+        QTest::newRow("other scripts stay") << "Кино - Группа крови"
+                                            << "Кино - Группа крови";
     }
     void cleaning()
     {

@@ -58,31 +58,31 @@ private Q_SLOTS:
         QTest::addColumn<QDateTime>("expected");
 
         const int mondayOnly = 1;
-        QTest::newRow("09:59, today's flag") << at(monday, 9, 59) << 600 << mondayOnly << false
-                                             << at(monday, 10, 0);
-        QTest::newRow("10:00:30 is still today") << at(monday, 10, 0, 30) << 600 << 0 << true
-                                                 << at(monday, 10, 0);
-        QTest::newRow("10:01 daily is tomorrow") << at(monday, 10, 1) << 600 << 0 << true
-                                                 << at(monday.addDays(1), 10, 0);
-        QTest::newRow("10:30 misses the half hour") << at(monday, 10, 30) << 600 << 0 << true
-                                                    << at(monday.addDays(1), 10, 0);
-        QTest::newRow("Monday only at 11:00") << at(monday, 11, 0) << 600 << mondayOnly << false
-                                              << at(monday.addDays(7), 10, 0);
-        QTest::newRow("Monday only at 09:00") << at(monday, 9, 0) << 600 << mondayOnly << false
-                                              << at(monday, 10, 0);
-        QTest::newRow("Sunday is index 6") << at(sunday, 12, 0) << 600 << mondayOnly << false
-                                           << at(monday, 10, 0);
-        QTest::newRow("Sunday flag on Sunday") << at(sunday, 9, 0) << 600 << (1 << 6) << false
-                                               << at(sunday, 10, 0);
+        QTest::newRow("09:59, today's flag")
+            << at(monday, 9, 59) << 600 << mondayOnly << false << at(monday, 10, 0);
+        QTest::newRow("10:00:30 is still today")
+            << at(monday, 10, 0, 30) << 600 << 0 << true << at(monday, 10, 0);
+        QTest::newRow("10:01 daily is tomorrow")
+            << at(monday, 10, 1) << 600 << 0 << true << at(monday.addDays(1), 10, 0);
+        QTest::newRow("10:30 misses the half hour")
+            << at(monday, 10, 30) << 600 << 0 << true << at(monday.addDays(1), 10, 0);
+        QTest::newRow("Monday only at 11:00")
+            << at(monday, 11, 0) << 600 << mondayOnly << false << at(monday.addDays(7), 10, 0);
+        QTest::newRow("Monday only at 09:00")
+            << at(monday, 9, 0) << 600 << mondayOnly << false << at(monday, 10, 0);
+        QTest::newRow("Sunday is index 6")
+            << at(sunday, 12, 0) << 600 << mondayOnly << false << at(monday, 10, 0);
+        QTest::newRow("Sunday flag on Sunday")
+            << at(sunday, 9, 0) << 600 << (1 << 6) << false << at(sunday, 10, 0);
         QTest::newRow("start past midnight rolls over")
             << at(monday, 9, 0) << 24 * 60 + 30 << 0 << true << at(monday.addDays(1), 0, 30);
         // 29 March 2026: clocks go from 02:00 to 03:00 in Berlin.
-        QTest::newRow("across the spring change") << at(QDate(2026, 3, 28), 12, 0) << 600 << 0
-                                                  << true << at(QDate(2026, 3, 29), 10, 0);
-        QTest::newRow("the day after the change") << at(QDate(2026, 3, 29), 11, 0) << 600 << 0
-                                                  << true << at(QDate(2026, 3, 30), 10, 0);
-        QTest::newRow("across the autumn change") << at(QDate(2026, 10, 24), 23, 0) << 420 << 0
-                                                  << true << at(QDate(2026, 10, 25), 7, 0);
+        QTest::newRow("across the spring change")
+            << at(QDate(2026, 3, 28), 12, 0) << 600 << 0 << true << at(QDate(2026, 3, 29), 10, 0);
+        QTest::newRow("the day after the change")
+            << at(QDate(2026, 3, 29), 11, 0) << 600 << 0 << true << at(QDate(2026, 3, 30), 10, 0);
+        QTest::newRow("across the autumn change")
+            << at(QDate(2026, 10, 24), 23, 0) << 420 << 0 << true << at(QDate(2026, 10, 25), 7, 0);
     }
     void nextStart()
     {
