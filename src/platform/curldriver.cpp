@@ -1,7 +1,12 @@
 #include "platform/curldriver.h"
 
 #include <algorithm>
+#include <array>
+#include <cerrno>
 #include <climits>
+
+#include <sys/epoll.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QThread>
@@ -25,9 +30,13 @@ CurlDriver *CurlDriver::instance()
         return nullptr;
     CurlMultiPtr multi(curl_multi_init());
     CurlSlistPtr aliases(curl_slist_append(nullptr, "ICY 200 OK"));
-    if (!multi || !aliases)
+    const int epoll = epoll_create1(EPOLL_CLOEXEC);
+    if (!multi || !aliases || epoll < 0) {
+        if (epoll >= 0)
+            ::close(epoll);
         return nullptr;
-    s_driver = new CurlDriver(std::move(multi), std::move(aliases), app);
+    }
+    s_driver = new CurlDriver(std::move(multi), std::move(aliases), epoll, app);
     return s_driver;
 }
 
@@ -36,9 +45,17 @@ CurlDriver *CurlDriver::existing()
     return s_driver;
 }
 
-CurlDriver::CurlDriver(CurlMultiPtr multi, CurlSlistPtr aliases, QObject *parent)
-    : QObject(parent), m_multi(std::move(multi)), m_aliases(std::move(aliases))
+CurlDriver::FileDescriptor::~FileDescriptor()
 {
+    if (value >= 0)
+        ::close(value);
+}
+
+CurlDriver::CurlDriver(CurlMultiPtr multi, CurlSlistPtr aliases, int epoll, QObject *parent)
+    : QObject(parent), m_multi(std::move(multi)), m_aliases(std::move(aliases)), m_epoll(epoll),
+      m_epollNotifier(epoll, QSocketNotifier::Read)
+{
+    connect(&m_epollNotifier, &QSocketNotifier::activated, this, &CurlDriver::onSocketsReady);
     m_clock.start();
     m_timer.setSingleShot(true);
     // A coarse timer may fire early, and curl does not re-arm a timeout that it
@@ -172,58 +189,48 @@ void CurlDriver::onTimeout()
 void CurlDriver::watchSocket(curl_socket_t socket, int what)
 {
     if (what == CURL_POLL_REMOVE) {
-        const auto found = m_sockets.find(socket);
-        if (found == m_sockets.end())
-            return;
-        // curl may reuse the descriptor number at once, and this may run inside
-        // the notifier's own signal: switch it off now, free it later.
-        for (QSocketNotifier *notifier : {found->second.read, found->second.write}) {
-            if (notifier) {
-                notifier->setEnabled(false);
-                notifier->deleteLater();
-            }
-        }
-        m_sockets.erase(found);
+        // curl may close the descriptor right after this; a closed one leaves
+        // the set by itself, so a failure here is harmless.
+        if (m_sockets.erase(socket) > 0)
+            epoll_ctl(m_epoll.value, EPOLL_CTL_DEL, socket, nullptr);
         return;
     }
-    SocketWatch &watch = m_sockets[socket];
-    watch.what = what;
-    if ((what & CURL_POLL_IN) && !watch.read)
-        watch.read = newNotifier(socket, QSocketNotifier::Read);
-    if ((what & CURL_POLL_OUT) && !watch.write)
-        watch.write = newNotifier(socket, QSocketNotifier::Write);
-    applyWatch(watch);
+    epoll_event event{};
+    event.events =
+        ((what & CURL_POLL_IN) ? EPOLLIN : 0u) | ((what & CURL_POLL_OUT) ? EPOLLOUT : 0u);
+    event.data.fd = socket;
+    const int operation = m_sockets.contains(socket) ? EPOLL_CTL_MOD : EPOLL_CTL_ADD;
+    if (epoll_ctl(m_epoll.value, operation, socket, &event) != 0) {
+        // A number closed and reused behind our back (not in the set any more),
+        // or one the set still holds: the other operation watches it.
+        const int retry = errno == ENOENT ? EPOLL_CTL_ADD : EPOLL_CTL_MOD;
+        if (epoll_ctl(m_epoll.value, retry, socket, &event) != 0)
+            return;
+    }
+    m_sockets.insert(socket);
 }
 
-QSocketNotifier *CurlDriver::newNotifier(curl_socket_t socket, QSocketNotifier::Type type)
+void CurlDriver::onSocketsReady()
 {
-    auto *notifier = new QSocketNotifier(socket, type, this);
-    connect(notifier, &QSocketNotifier::activated, this,
-            [this, notifier](QSocketDescriptor, QSocketNotifier::Type activatedType) {
-                onActivated(notifier, activatedType);
-            });
-    return notifier;
-}
-
-void CurlDriver::applyWatch(const SocketWatch &watch) const
-{
-    if (watch.read)
-        watch.read->setEnabled((watch.what & CURL_POLL_IN) != 0);
-    if (watch.write)
-        watch.write->setEnabled((watch.what & CURL_POLL_OUT) != 0);
-}
-
-void CurlDriver::onActivated(QSocketNotifier *notifier, QSocketNotifier::Type type)
-{
-    const auto socket = static_cast<curl_socket_t>(notifier->socket());
     if (m_running) {
         // A delegate runs a nested event loop inside a curl callback, and curl
         // cannot be entered twice: listen again once the outer call returns.
-        notifier->setEnabled(false);
-        m_suppressed.push_back(socket);
+        m_epollNotifier.setEnabled(false);
+        m_suppressed = true;
         return;
     }
-    runSocketAction(socket, type == QSocketNotifier::Read ? CURL_CSELECT_IN : CURL_CSELECT_OUT);
+    std::array<epoll_event, 64> events{};
+    const int ready = epoll_wait(m_epoll.value, events.data(), int(events.size()), 0);
+    for (int i = 0; i < ready; ++i) {
+        const uint32_t flags = events[size_t(i)].events;
+        const int mask = ((flags & (EPOLLIN | EPOLLHUP)) ? CURL_CSELECT_IN : 0) |
+                         ((flags & EPOLLOUT) ? CURL_CSELECT_OUT : 0) |
+                         ((flags & EPOLLERR) ? CURL_CSELECT_ERR : 0);
+        const curl_socket_t socket = events[size_t(i)].data.fd;
+        // An earlier action of this batch may have let go of this socket.
+        if (m_sockets.contains(socket))
+            runSocketAction(socket, mask);
+    }
 }
 
 void CurlDriver::runSocketAction(curl_socket_t socket, int mask)
@@ -250,11 +257,8 @@ void CurlDriver::flushDeferred()
         if (!addNow(easy))
             client->curlTransferDone(CURLE_FAILED_INIT);
     }
-    for (curl_socket_t socket : std::exchange(m_suppressed, {})) {
-        const auto found = m_sockets.find(socket);
-        if (found != m_sockets.end())
-            applyWatch(found->second);
-    }
+    if (std::exchange(m_suppressed, false))
+        m_epollNotifier.setEnabled(true);
     if (std::exchange(m_timeoutMissed, false))
         scheduleTimeout(0);
 }

@@ -1,7 +1,6 @@
 #pragma once
 
 #include <memory>
-#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -41,8 +40,11 @@ protected:
 };
 
 // The process's one curl multi handle, run from the Qt event loop: curl's
-// sockets are watched by QSocketNotifiers and its timeout by one QTimer, so every
-// curl callback arrives on the thread of the application object.
+// sockets are gathered in one epoll set, watched by a single QSocketNotifier, and
+// its timeout by one QTimer, so every curl callback arrives on the thread of the
+// application object. One descriptor for all sockets keeps the event loop's own
+// poll small however many stations record at once, and lets one wake-up serve
+// every socket that became ready.
 //
 // curl refuses to add or remove handles from inside its own callbacks, and those
 // callbacks reach delegates that may cancel or start transfers. Requests made
@@ -72,11 +74,13 @@ public:
     curl_slist *http200Aliases() const { return m_aliases.get(); }
 
 private:
-    struct SocketWatch
+    struct FileDescriptor
     {
-        QSocketNotifier *read = nullptr;
-        QSocketNotifier *write = nullptr;
-        int what = CURL_POLL_NONE;
+        explicit FileDescriptor(int fd) : value(fd) {}
+        ~FileDescriptor();
+        FileDescriptor(const FileDescriptor &) = delete;
+        FileDescriptor &operator=(const FileDescriptor &) = delete;
+        int value;
     };
     // The easy handle goes first: it uses the header list until it is freed.
     struct Released
@@ -85,7 +89,7 @@ private:
         CurlEasyPtr easy;
     };
 
-    CurlDriver(CurlMultiPtr multi, CurlSlistPtr aliases, QObject *parent);
+    CurlDriver(CurlMultiPtr multi, CurlSlistPtr aliases, int epoll, QObject *parent);
 
     static int socketCallback(CURL *easy, curl_socket_t socket, int what, void *driver,
                               void *socketData) noexcept;
@@ -94,9 +98,7 @@ private:
     void scheduleTimeout(long timeoutMs);
     void onTimeout();
     void watchSocket(curl_socket_t socket, int what);
-    QSocketNotifier *newNotifier(curl_socket_t socket, QSocketNotifier::Type type);
-    void applyWatch(const SocketWatch &watch) const;
-    void onActivated(QSocketNotifier *notifier, QSocketNotifier::Type type);
+    void onSocketsReady();
     void runSocketAction(curl_socket_t socket, int mask);
     void flushDeferred();
     void deliverFinished();
@@ -108,7 +110,9 @@ private:
     QTimer m_timer;
     QElapsedTimer m_clock;
     qint64 m_timerDue = 0; // on m_clock
-    std::unordered_map<curl_socket_t, SocketWatch> m_sockets;
+    FileDescriptor m_epoll;
+    QSocketNotifier m_epollNotifier;
+    std::unordered_set<curl_socket_t> m_sockets;
     std::unordered_set<CURL *> m_attached;
 
     // While curl runs: what to do once it returns.
@@ -117,5 +121,5 @@ private:
     std::vector<std::pair<CURL *, CurlClient *>> m_pendingAttach;
     std::vector<CURL *> m_pendingDetach;
     std::vector<Released> m_pendingRelease;
-    std::vector<curl_socket_t> m_suppressed;
+    bool m_suppressed = false;
 };
