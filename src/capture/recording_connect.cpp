@@ -119,9 +119,7 @@ void Recording::connectionDidReceiveResponse(const HttpResponse &response)
         fmtlog("HTTP Headers: %@\n", headerListing(response));
         for (const auto &[fieldName, value] : response.headerFields) {
             if (fieldName.compare(QStringLiteral("icy-metaint"), Qt::CaseInsensitive) == 0) {
-                icyInterval = TextScan::leadingInt(value);
-                if (icyInterval == 0)
-                    icyInterval = -1;
+                icyInterval = TextScan::metaInterval(value);
             } else if (fieldName.compare(QStringLiteral("icy-genre"), Qt::CaseInsensitive) == 0) {
                 genre = value;
             }

@@ -132,9 +132,7 @@ void Recording::processIcy(const QString &headerText)
         } else if (lower.startsWith(QStringLiteral("icy-genre:"))) {
             genre = line.mid(10).trimmed();
         } else if (lower.startsWith(QStringLiteral("icy-metaint:"))) {
-            icyInterval = TextScan::leadingInt(QStringView(line).mid(12));
-            if (icyInterval == 0)
-                icyInterval = -1;
+            icyInterval = TextScan::metaInterval(QStringView(line).mid(12));
         }
     }
 }

@@ -5,14 +5,13 @@
 
 #include <lua.hpp>
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
-#include <QStringList>
 
 #include "handoff/luahost.h"
+#include "platform/resources.h"
 
 namespace {
 
@@ -154,20 +153,14 @@ ScriptRunner &ScriptRunner::shared()
 
 QString ScriptRunner::scriptPath()
 {
-    QStringList folders;
+    // The user's own script comes before the shipped one.
     const QString dataHome = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-    if (!dataHome.isEmpty())
-        folders << dataHome + QStringLiteral("/skyvane");
-    if (QCoreApplication::instance())
-        folders << QCoreApplication::applicationDirPath() + QStringLiteral("/../share/skyvane");
-    folders << QStringLiteral(SKYVANE_INSTALLED_RESOURCES)
-            << QStringLiteral(SKYVANE_SOURCE_RESOURCES);
-    for (const QString &folder : std::as_const(folders)) {
-        const QString path = QDir::cleanPath(folder + u'/' + scriptName);
-        if (QFileInfo::exists(path))
-            return path;
+    if (!dataHome.isEmpty()) {
+        const QString own = QDir::cleanPath(dataHome + QStringLiteral("/skyvane/") + scriptName);
+        if (QFileInfo::exists(own))
+            return own;
     }
-    return {};
+    return Resources::find(scriptName);
 }
 
 bool ScriptRunner::load(QString &errorInfo)

@@ -50,6 +50,12 @@ qint32 leadingInt(QStringView text)
     return value >= limit ? std::numeric_limits<qint32>::max() : qint32(value);
 }
 
+qint32 metaInterval(QStringView text)
+{
+    const qint32 interval = leadingInt(text);
+    return interval == 0 ? -1 : interval;
+}
+
 double leadingDouble(QStringView text)
 {
     const qsizetype start = skipLeadingSpace(text);

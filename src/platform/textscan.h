@@ -18,6 +18,10 @@ QString trimInlineWhitespace(QStringView text);
 // the 32-bit range saturate instead of wrapping.
 qint32 leadingInt(QStringView text);
 
+// An announced metadata interval ("icy-metaint"): its leading integer, with 0
+// (announced but zero, or not a number) read as -1, "no metadata".
+qint32 metaInterval(QStringView text);
+
 // Reads a leading decimal number the same way, with an optional fraction.
 double leadingDouble(QStringView text);
 

@@ -4,7 +4,6 @@
 
 #include <QAction>
 #include <QCloseEvent>
-#include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QFontDatabase>
@@ -14,6 +13,7 @@
 
 #include "log/logsinks.h"
 #include "model/recording.h"
+#include "platform/resources.h"
 #include "platform/textencodings.h"
 #include "ui/alerts.h"
 #include "ui/logwidgets.h"
@@ -184,18 +184,8 @@ void Skyvane::showEvent(QShowEvent *event)
 
 QString Skyvane::helpPagePath()
 {
-    const QString page = QStringLiteral("Skyvane Help/Skyvane.html");
-    const QString folders[] = {
-        QCoreApplication::applicationDirPath() + QStringLiteral("/../share/skyvane"),
-        QStringLiteral(SKYVANE_INSTALLED_RESOURCES),
-        QStringLiteral(SKYVANE_SOURCE_RESOURCES),
-    };
-    for (const QString &folder : folders) {
-        const QFileInfo candidate(folder + u'/' + page);
-        if (candidate.isFile())
-            return candidate.canonicalFilePath();
-    }
-    return {};
+    const QString page = Resources::find(QStringLiteral("Skyvane Help/Skyvane.html"));
+    return page.isEmpty() ? page : QFileInfo(page).canonicalFilePath();
 }
 
 void Skyvane::displayHelp()
