@@ -23,45 +23,30 @@ extern "C" void onTerminationSignal(int signalNumber)
 
 } // namespace
 
-HeadlessRunner::HeadlessRunner(QObject *parent) : QObject(parent)
-{
-    recorder = this;
-    Recording::setLogListener(printLogLines);
-}
-
-HeadlessRunner::~HeadlessRunner()
-{
-    Recording::setLogListener(nullptr);
-    if (recorder == this)
-        recorder = nullptr;
-}
+HeadlessRunner::HeadlessRunner(QObject *parent) : QObject(parent) {}
 
 bool HeadlessRunner::start()
 {
     watchTerminationSignals();
-    m_list.loadRecList();
+    m_list.load();
     if (m_list.isEmpty()) {
         std::fprintf(stderr, "skyvane: no recordings in %s; make some in the window first.\n",
-                     qUtf8Printable(RecordingList::prefPath()));
+                     qUtf8Printable(RecordingList::filePath()));
         return false;
     }
+    for (int i = 0; i < m_list.size(); ++i) {
+        const Recording *row = m_list.at(i);
+        QObject::connect(row, &Recording::logAppended, this,
+                         [row](const QString &message) { printLogLines(row->name(), message); });
+    }
+    m_list.scheduleAll();
     return true;
 }
 
 void HeadlessRunner::shutDown()
 {
-    for (int i = 0; i < m_list.size(); ++i)
-        m_list.at(i)->endRecord();
-    m_list.storeRecList();
-}
-
-void HeadlessRunner::clearDay(int) {}
-
-void HeadlessRunner::enableButtons() {}
-
-void HeadlessRunner::storeRecList()
-{
-    m_list.storeRecList();
+    m_list.stopAll();
+    m_list.store();
 }
 
 void HeadlessRunner::watchTerminationSignals()
@@ -84,9 +69,9 @@ void HeadlessRunner::watchTerminationSignals()
     sigaction(SIGTERM, &action, nullptr);
 }
 
-void HeadlessRunner::printLogLines(const Recording &recording, const QString &message)
+void HeadlessRunner::printLogLines(const QString &name, const QString &message)
 {
-    const QByteArray prefix = recording.name.toUtf8() + ": ";
+    const QByteArray prefix = name.toUtf8() + ": ";
     const QStringList lines = message.split(u'\n');
     for (qsizetype i = 0; i < lines.size(); ++i) {
         // The piece after a message's final line break is empty, not a line.

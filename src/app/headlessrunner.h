@@ -2,7 +2,6 @@
 
 #include <QObject>
 
-#include "model/recorderhost.h"
 #include "model/recordinglist.h"
 
 class QSocketNotifier;
@@ -11,13 +10,12 @@ class QSocketNotifier;
 // server: each line any recording logs goes to standard output as
 // "<recording name>: <line>", and SIGINT or SIGTERM ends every capture as
 // closing the window does, stores the list and quits.
-class HeadlessRunner : public QObject, public RecorderHost
+class HeadlessRunner : public QObject
 {
     Q_OBJECT
 
 public:
     explicit HeadlessRunner(QObject *parent = nullptr);
-    ~HeadlessRunner() override;
 
     // Loads and schedules the list. False when it holds no recording at all.
     bool start();
@@ -26,13 +24,9 @@ public:
 
     RecordingList &recordings() { return m_list; }
 
-    void clearDay(int index) override;
-    void enableButtons() override;
-    void storeRecList() override;
-
 private:
     void watchTerminationSignals();
-    static void printLogLines(const Recording &recording, const QString &message);
+    static void printLogLines(const QString &name, const QString &message);
 
     RecordingList m_list;
     QSocketNotifier *m_signalNotifier = nullptr;

@@ -8,7 +8,7 @@
 #include <QIcon>
 
 #include "app/headlessrunner.h"
-#include "ui/skyvane.h"
+#include "ui/mainwindow.h"
 
 namespace {
 
@@ -47,13 +47,13 @@ int runWindow()
     // Lets the desktop match the window to skyvane.desktop and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("skyvane"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("skyvane")));
-    Skyvane window;
+    MainWindow window;
     window.show();
     const int result = QApplication::exec();
     // Closing the window has ended the captures and saved the editor; when the
     // application quit another way (the session ending), that happens now,
     // before the recordings go.
-    window.windowWillClose();
+    window.stopAndSave();
     return result;
 }
 

@@ -1,5 +1,9 @@
 #include "capture/trackname.h"
 
+#include <algorithm>
+
+#include <QList>
+
 namespace TrackName {
 
 namespace {
@@ -9,11 +13,6 @@ QString monthAbbreviation(int month)
     static const char *const months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
     return QString::fromLatin1(months[month - 1]);
-}
-
-QString twoDigits(int value)
-{
-    return QStringLiteral("%1").arg(value, 2, 10, QChar(u'0'));
 }
 
 struct DateParts
@@ -33,7 +32,17 @@ DateParts partsOf(const QDateTime &when)
             hour < 12 ? QStringLiteral("AM") : QStringLiteral("PM")};
 }
 
+qsizetype utf8Length(char32_t c)
+{
+    return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
+}
+
 } // namespace
+
+QString twoDigits(int value)
+{
+    return QStringLiteral("%1").arg(value, 2, 10, QChar(u'0'));
+}
 
 QString madeFileBase(const QString &base, const QDateTime &when)
 {
@@ -78,6 +87,24 @@ QString fitFileName(const QString &base, const QString &extension, qsizetype max
         end += units;
     }
     return base.left(end) + extension;
+}
+
+QString fileNameSafe(QStringView text)
+{
+    if (text.isEmpty() || text == u"." || text == u"..")
+        return QString(std::max<qsizetype>(text.size(), 1), u'_');
+    constexpr qsizetype maxBytes = 240;
+    QList<char32_t> kept;
+    qsizetype bytes = 0;
+    for (char32_t c : text.toUcs4()) {
+        if (c == u'/' || QChar::category(c) == QChar::Other_Control)
+            c = u'_';
+        bytes += utf8Length(c);
+        if (bytes > maxBytes)
+            break;
+        kept.append(c);
+    }
+    return QString::fromUcs4(kept.constData(), kept.size());
 }
 
 } // namespace TrackName

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringView>
 
 // Names and titles of track files. Dates use English month abbreviations and
 // AM/PM whatever the desktop language, so names do not change with the locale.
@@ -21,5 +22,13 @@ QString cleanStreamTitle(const QString &streamTitle);
 // Cuts the base so that base + extension fit in maxBytes of UTF-8, never
 // splitting a character.
 QString fitFileName(const QString &base, const QString &extension, qsizetype maxBytes);
+
+// For names a hand-off script makes: "/", NUL and control characters become
+// "_"; "", "." and ".." become underscores; the result is cut to 240 bytes of
+// UTF-8 so that an extension still fits the usual limit of 255 bytes.
+QString fileNameSafe(QStringView text);
+
+// "07": a number of at least two digits, zero-padded.
+QString twoDigits(int value);
 
 } // namespace TrackName

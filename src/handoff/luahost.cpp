@@ -16,8 +16,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QList>
 #include <QStandardPaths>
+#include <QString>
+
+#include "capture/trackname.h"
 
 namespace {
 
@@ -176,13 +178,8 @@ int hostFileNameSafe(lua_State *L)
     const std::string_view text = checkText(L, 1);
     return deliver(L, [text] {
         const QString name = QString::fromUtf8(text.data(), qsizetype(text.size()));
-        return success(LuaHost::fileNameSafe(name).toUtf8());
+        return success(TrackName::fileNameSafe(name).toUtf8());
     });
-}
-
-qsizetype utf8Length(char32_t c)
-{
-    return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
 }
 
 } // namespace
@@ -201,23 +198,4 @@ void install(lua_State *L)
     luaL_newlib(L, functions);
     lua_setglobal(L, "skyvane");
 }
-
-QString fileNameSafe(QStringView text)
-{
-    if (text.isEmpty() || text == u"." || text == u"..")
-        return QString(std::max<qsizetype>(text.size(), 1), u'_');
-    constexpr qsizetype maxBytes = 240;
-    QList<char32_t> kept;
-    qsizetype bytes = 0;
-    for (char32_t c : text.toUcs4()) {
-        if (c == u'/' || QChar::category(c) == QChar::Other_Control)
-            c = u'_';
-        bytes += utf8Length(c);
-        if (bytes > maxBytes)
-            break;
-        kept.append(c);
-    }
-    return QString::fromUcs4(kept.constData(), kept.size());
-}
-
 } // namespace LuaHost

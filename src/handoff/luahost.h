@@ -1,8 +1,5 @@
 #pragma once
 
-#include <QString>
-#include <QStringView>
-
 struct lua_State;
 
 // The `skyvane` table that the hand-off script sees, for what plain Lua lacks:
@@ -17,7 +14,7 @@ struct lua_State;
 //   skyvane.make_folder(path)
 //       Creates the folder and its parents. Gives true, or false and the reason.
 //   skyvane.file_name_safe(text)
-//       The text made fit to be one file name (see fileNameSafe).
+//       The text made fit to be one file name (see TrackName::fileNameSafe).
 //
 // Wrong argument types raise a Lua error; trouble with files is reported in
 // the results, so the script decides what it can do without.
@@ -26,10 +23,5 @@ namespace LuaHost {
 // Installs the table as the global `skyvane`. May raise a Lua error (out of
 // memory), so it runs inside a protected call.
 void install(lua_State *state);
-
-// "/", NUL and control characters become "_"; "", "." and ".." become
-// underscores; the result is cut to 240 bytes of UTF-8 so that an extension
-// still fits the usual limit of 255 bytes.
-QString fileNameSafe(QStringView text);
 
 } // namespace LuaHost

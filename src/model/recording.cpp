@@ -1,129 +1,133 @@
 #include "model/recording.h"
 
-#include <QTimer>
-
-#include "model/keyedarchive.h"
+#include "capture/capture.h"
+#include "platform/clock.h"
+#include "schedule/nextstart.h"
 
 namespace {
 
-constexpr ValueInfo recordingTable[] = {
-    {"name", "recordingChoice", nullptr, 0.0, 0},
-    {"url", "stationField", "http://", 0.0, 0},
-    {"playList", "playlistField", "My Skyvane Recordings", 0.0, 0},
-    {"customTitle", "titleField", nullptr, 0.0, 0},
-    {"customArtist", "artistField", "Skyvane", 0.0, 0},
-    {"customAlbum", "albumField", nullptr, 0.0, 0},
-    {"customGenre", "genreChoice", "Skyvane", 0.0, 0},
-    {"daily", "dailyButton", nullptr, 0.0, 0},
-    {"once", "onceButton", nullptr, 0.0, 0},
-    {"recCount", "recCount", nullptr, 1000.0, 0},
-    {"splitSongs", "splitButton", nullptr, 0.0, 0},
-    {"reconnect", "reconnectButton", nullptr, 0.0, 0},
-    {"splitTitle", "splitTitle", nullptr, 1.0, 0},
-    {"keepPartial", "keepPartial", nullptr, 0.0, 0},
-    {"startTime", nullptr, nullptr, 600.0, 0},
-    {"duration", nullptr, nullptr, 60.0, 0},
-    {"shoutLang", nullptr, nullptr, 134217984.0, 0},
-};
-
-using Field = FieldEntry<Recording>;
-const Field recordingFields[] = {
-    Field::of("name", &Recording::name),
-    Field::of("url", &Recording::url),
-    Field::of("playList", &Recording::playList),
-    Field::of("customTitle", &Recording::customTitle),
-    Field::of("customArtist", &Recording::customArtist),
-    Field::of("customAlbum", &Recording::customAlbum),
-    Field::of("customGenre", &Recording::customGenre),
-    Field::of("daily", &Recording::daily),
-    Field::of("once", &Recording::once),
-    Field::of("recCount", &Recording::recCount),
-    Field::of("splitSongs", &Recording::splitSongs),
-    Field::of("reconnect", &Recording::reconnect),
-    Field::of("splitTitle", &Recording::splitTitle),
-    Field::of("keepPartial", &Recording::keepPartial),
-    Field::of("startTime", &Recording::startTime),
-    Field::of("duration", &Recording::duration),
-    Field::of("shoutLang", &Recording::shoutLang),
-};
-
-const QString daysKey = QStringLiteral("days");
-const QString logKey = QStringLiteral("log");
+constexpr qsizetype logTrimThreshold = 16000;
+constexpr qsizetype logTrimAmount = 8000;
+constexpr int resumeDelaySeconds = 15;
 
 } // namespace
 
-const UIValueManager<Recording> &Recording::valueManager()
+Recording::Recording(const RecordingSettings &settings, QObject *parent)
+    : QObject(parent), m_settings(settings), m_startTimer(this)
 {
-    static const UIValueManager<Recording> manager(recordingTable, std::size(recordingTable));
-    return manager;
+    QObject::connect(&m_startTimer, &StartTimer::due, this, [this] { begin(true); });
 }
 
-FieldDirectory<Recording> Recording::fieldDirectory()
+Recording::~Recording() = default;
+
+std::unique_ptr<Recording> Recording::fromJson(const QJsonObject &object)
 {
-    return recordingFields;
+    return std::make_unique<Recording>(RecordingSettings::fromJson(object));
 }
 
-std::unique_ptr<Recording> Recording::initWithName(const QString &name)
+std::unique_ptr<Recording> Recording::clone(const QString &name) const
 {
-    std::unique_ptr<Recording> record(new Recording);
-    valueManager().initObject(*record);
-    record->name = name;
-    return record;
+    RecordingSettings copy = m_settings;
+    copy.name = name;
+    copy.log.clear();
+    return std::make_unique<Recording>(copy);
 }
 
-std::unique_ptr<Recording> Recording::initWithRecording(const Recording &source,
-                                                        const QString &name)
+void Recording::setSettings(const RecordingSettings &settings)
 {
-    std::unique_ptr<Recording> record(new Recording);
-    valueManager().copyObject(*record, source);
-    record->days = source.days;
-    record->name = name;
-    return record;
+    const QString log = m_settings.log;
+    m_settings = settings;
+    m_settings.log = log;
+    if (m_capture)
+        m_capture->setSettings(m_settings);
 }
 
-std::unique_ptr<Recording> Recording::initWithCoder(const KeyedUnarchiver &coder)
+void Recording::log(const QString &message)
 {
-    std::unique_ptr<Recording> record(new Recording);
-    valueManager().decodeObject(*record, coder);
-    if (const auto stored = coder.decodeBytesForKey(daysKey, qsizetype(record->days.size()))) {
-        for (qsizetype i = 0; i < stored->size(); ++i)
-            record->days[size_t(i)] = stored->at(i) != 0;
+    QString &text = m_settings.log;
+    // QString counts UTF-16 code units, which is the unit the limits are in.
+    if (text.size() >= logTrimThreshold)
+        text.remove(0, logTrimAmount);
+    text.append(message);
+    Q_EMIT logAppended(message);
+}
+
+void Recording::schedule()
+{
+    unschedule();
+    const QDateTime now = Clock::now();
+    if (m_settings.reconnect && m_willResume) {
+        log(QStringLiteral("Will reconnect after 15 seconds\n"));
+        m_nextStart = now.addSecs(resumeDelaySeconds);
+    } else {
+        const std::optional<QDateTime> next = NextStart::after(m_settings, now, m_startDate);
+        if (!next) {
+            log(QStringLiteral("The recording is disabled\n"));
+            return;
+        }
+        m_nextStart = *next;
     }
-    record->logText = coder.decodeObjectForKey(logKey).value_or(QString());
-    record->schedule();
-    return record;
+    log(QStringLiteral("Next recording is at %1\n").arg(Clock::displayText(m_nextStart)));
+    m_startTimer.start(m_nextStart);
 }
 
-void Recording::encodeWithCoder(KeyedArchiver &coder) const
+void Recording::unschedule()
 {
-    valueManager().encodeObject(*this, coder);
-    QByteArray dayBytes;
-    for (const bool day : days)
-        dayBytes.append(char(day ? 1 : 0));
-    coder.encodeBytes(dayBytes, daysKey);
-    coder.encodeObject(logText, logKey);
+    m_startTimer.stop();
+    m_nextStart = QDateTime();
 }
 
-void Recording::loadToUI(const Form &form) const
+void Recording::startCapture()
 {
-    valueManager().loadObject(*this, form);
+    begin(false);
 }
 
-void Recording::saveFromUI(const Form &form)
+void Recording::stopCapture()
 {
-    valueManager().saveUI(form, *this);
+    if (m_capture)
+        m_capture->stop();
 }
 
-int Recording::compareTo(const Recording &other) const
+// A start by the schedule that resumes a capture keeps the first start date,
+// so the duration still counts from it.
+void Recording::begin(bool fromSchedule)
 {
-    const int order = name.compare(other.name, Qt::CaseInsensitive);
-    return order < 0 ? -1 : (order > 0 ? 1 : 0);
+    if (m_capture)
+        return;
+    m_startTimer.stop();
+    const QDateTime now = Clock::now();
+    setProgress(0.0);
+    log(QStringLiteral("Started recording  at %1\n").arg(Clock::displayText(now)));
+    if (m_settings.once) {
+        const int index = now.date().dayOfWeek() - 1;
+        m_settings.days[size_t(index)] = false;
+        Q_EMIT weekdayCleared(index);
+    }
+    if (!(m_willResume && fromSchedule))
+        m_startDate = now;
+    m_willResume = false;
+
+    m_capture = new Capture(m_settings, m_startDate, this);
+    QObject::connect(m_capture, &Capture::logLine, this, &Recording::log);
+    QObject::connect(m_capture, &Capture::progressChanged, this, &Recording::setProgress);
+    QObject::connect(m_capture, &Capture::finished, this, &Recording::captureFinished);
+    Q_EMIT capturingChanged(true);
+    m_capture->start();
 }
 
-Recording::~Recording()
+void Recording::setProgress(double percent)
 {
-    // Ending first re-arms the schedule, so the timer goes after it.
-    endRecord();
-    deschedule();
-    valueManager().deallocObject(*this);
+    m_progress = percent;
+    Q_EMIT progressChanged(percent);
+}
+
+void Recording::captureFinished(bool resume)
+{
+    // The capture may be inside one of its own callbacks: it goes once they return.
+    m_capture->deleteLater();
+    m_capture = nullptr;
+    m_willResume = resume;
+    schedule();
+    Q_EMIT capturingChanged(false);
+    Q_EMIT captureEnded();
 }

@@ -12,7 +12,6 @@
 #include <QSaveFile>
 #include <QStandardPaths>
 
-#include "model/keyedarchive.h"
 #include "platform/failures.h"
 
 namespace {
@@ -22,36 +21,26 @@ void reportOnStandardError(const QString &title, const QString &text)
 }
 } // namespace
 
-RecordingList::RecordingList() : m_reporter(reportOnStandardError) {}
+RecordingList::RecordingList(QObject *parent) : QObject(parent) {}
 
-RecordingList::~RecordingList()
+RecordingList::~RecordingList() = default;
+
+void RecordingList::report(const QString &title, const QString &text)
 {
-    // Rows are destroyed one by one from the end, so a row that ends a capture
-    // while going never sees a half-destroyed list.
-    while (!m_rows.empty())
-        takeAt(size() - 1).reset();
+    reportOnStandardError(title, text);
+    Q_EMIT problem(title, text);
 }
 
-void RecordingList::setProblemReporter(ProblemReporter reporter)
-{
-    m_reporter = reporter ? std::move(reporter) : ProblemReporter(reportOnStandardError);
-}
-
-void RecordingList::report(const QString &title, const QString &text) const
-{
-    m_reporter(title, text);
-}
-
-QString RecordingList::prefPath()
+QString RecordingList::filePath()
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
            QStringLiteral("/Skyvane.reclist");
 }
 
-void RecordingList::loadRecList()
+void RecordingList::load()
 {
     m_rows.clear();
-    const QString path = prefPath();
+    const QString path = filePath();
     QFile file(path);
     if (!file.exists())
         return;
@@ -73,7 +62,7 @@ void RecordingList::loadRecList()
     for (const QJsonValue &row : document.array()) {
         // A row that is not an object has nothing to give; the others still load.
         if (row.isObject())
-            m_rows.push_back(Recording::initWithCoder(KeyedUnarchiver(row.toObject())));
+            append(Recording::fromJson(row.toObject()));
     }
 }
 
@@ -92,18 +81,15 @@ void RecordingList::keepAsideUnreadable(const QString &path, const QString &why)
     }
 }
 
-bool RecordingList::storeRecList()
+bool RecordingList::store()
 {
     // An empty list is never written: it would only wipe the user's recordings.
     if (m_rows.empty())
         return false;
     QJsonArray rows;
-    for (const auto &row : m_rows) {
-        KeyedArchiver coder;
-        row->encodeWithCoder(coder);
-        rows.append(coder.object());
-    }
-    const QString path = prefPath();
+    for (const auto &row : m_rows)
+        rows.append(row->toJson());
+    const QString path = filePath();
     QFileInfo(path).dir().mkpath(QStringLiteral("."));
     QSaveFile file(path);
     const QByteArray bytes = QJsonDocument(rows).toJson(QJsonDocument::Indented);
@@ -115,38 +101,39 @@ bool RecordingList::storeRecList()
     return false;
 }
 
-bool RecordingList::hasRecordNamed(const QString &name) const
+bool RecordingList::contains(const QString &name) const
 {
     return std::any_of(m_rows.begin(), m_rows.end(), [&](const auto &row) {
-        return row->name.compare(name, Qt::CaseInsensitive) == 0;
+        return row->name().compare(name, Qt::CaseInsensitive) == 0;
     });
 }
 
-int RecordingList::sortAndRelocate(const Recording *current)
+int RecordingList::sortByName(const Recording *current)
 {
-    std::stable_sort(m_rows.begin(), m_rows.end(),
-                     [](const auto &a, const auto &b) { return a->compareTo(*b) < 0; });
+    std::stable_sort(m_rows.begin(), m_rows.end(), [](const auto &a, const auto &b) {
+        return a->name().compare(b->name(), Qt::CaseInsensitive) < 0;
+    });
     const int index = indexOf(current);
     if (index < 0)
-        throw InternalInconsistency(QStringLiteral("sortAndRelocate"),
+        throw InternalInconsistency(QStringLiteral("sortByName"),
                                     QStringLiteral("Can't find record after sort"));
     return index;
 }
 
-QString RecordingList::freeNewRecordingName() const
+QString RecordingList::unusedNewName() const
 {
     for (int n = 1;; ++n) {
         const QString candidate = QStringLiteral("New Recording %1").arg(n);
-        if (!hasRecordNamed(candidate))
+        if (!contains(candidate))
             return candidate;
     }
 }
 
-QString RecordingList::freeCloneName(const QString &base) const
+QString RecordingList::unusedCloneName(const QString &base) const
 {
     for (int n = 2;; ++n) {
         const QString candidate = base + QStringLiteral(" %1").arg(n);
-        if (!hasRecordNamed(candidate))
+        if (!contains(candidate))
             return candidate;
     }
 }
@@ -162,6 +149,7 @@ int RecordingList::indexOf(const Recording *recording) const
 
 Recording *RecordingList::append(std::unique_ptr<Recording> recording)
 {
+    QObject::connect(recording.get(), &Recording::captureEnded, this, &RecordingList::store);
     m_rows.push_back(std::move(recording));
     return m_rows.back().get();
 }
@@ -170,5 +158,20 @@ std::unique_ptr<Recording> RecordingList::takeAt(int index)
 {
     std::unique_ptr<Recording> row = std::move(m_rows.at(size_t(index)));
     m_rows.erase(m_rows.begin() + index);
+    row->disconnect(this);
     return row;
+}
+
+void RecordingList::scheduleAll()
+{
+    for (const auto &row : m_rows)
+        row->schedule();
+}
+
+void RecordingList::stopAll()
+{
+    // By index against the current length: ending a capture stores the list,
+    // which never changes its rows.
+    for (int i = 0; i < size(); ++i)
+        at(i)->stopCapture();
 }

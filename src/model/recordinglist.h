@@ -1,48 +1,41 @@
 #pragma once
 
-#include <functional>
 #include <memory>
 #include <vector>
 
+#include <QObject>
 #include <QString>
 
 #include "model/recording.h"
 
 // All the user's recordings, in list order, and the list file that keeps them.
-// The list owns its rows: a row removed from it is destroyed, which ends and
-// deschedules its capture.
-class RecordingList
+// The list owns its rows, and stores itself whenever a row's capture ends.
+class RecordingList : public QObject
 {
+    Q_OBJECT
+
 public:
-    // Where problems with the list file are reported (a list kept aside as
-    // unreadable, a failed store). Standard error until a window replaces it.
-    using ProblemReporter = std::function<void(const QString &title, const QString &text)>;
-
-    RecordingList();
-    ~RecordingList();
-    RecordingList(const RecordingList &) = delete;
-    RecordingList &operator=(const RecordingList &) = delete;
-
-    void setProblemReporter(ProblemReporter reporter);
+    explicit RecordingList(QObject *parent = nullptr);
+    ~RecordingList() override;
 
     // The list file: $XDG_DATA_HOME/Skyvane.reclist, computed afresh each time.
-    static QString prefPath();
+    static QString filePath();
 
-    // Replaces the rows with those of the list file; each row read schedules
-    // itself. Leaves the list empty when there is no usable file: the caller
-    // then adds a new recording. An unreadable file is moved aside, never lost.
-    void loadRecList();
+    // Replaces the rows with those of the list file, not scheduled yet. Leaves
+    // the list empty when there is no usable file: the caller then adds a new
+    // recording. An unreadable file is moved aside, never lost.
+    void load();
     // Writes every row, atomically. False (and reported) when it failed; the
     // rows stay as they are, and the next store writes them all again.
-    bool storeRecList();
+    bool store();
 
-    bool hasRecordNamed(const QString &name) const;
+    bool contains(const QString &name) const;
     // Sorts by name, case ignored, and answers the new index of `current`.
-    int sortAndRelocate(const Recording *current);
+    int sortByName(const Recording *current);
     // "New Recording N" for the smallest N that no row uses.
-    QString freeNewRecordingName() const;
+    QString unusedNewName() const;
     // `base` followed by " N" for the smallest N from 2 on that no row uses.
-    QString freeCloneName(const QString &base) const;
+    QString unusedCloneName(const QString &base) const;
 
     int size() const { return int(m_rows.size()); }
     bool isEmpty() const { return m_rows.empty(); }
@@ -50,11 +43,18 @@ public:
     int indexOf(const Recording *recording) const;
     Recording *append(std::unique_ptr<Recording> recording);
     std::unique_ptr<Recording> takeAt(int index);
+    void scheduleAll();
+    // Ends every running capture, in list order.
+    void stopAll();
+
+Q_SIGNALS:
+    // A problem with the list file (kept aside as unreadable, a failed store),
+    // already written to standard error.
+    void problem(const QString &title, const QString &text);
 
 private:
-    void report(const QString &title, const QString &text) const;
+    void report(const QString &title, const QString &text);
     void keepAsideUnreadable(const QString &path, const QString &why);
 
     std::vector<std::unique_ptr<Recording>> m_rows;
-    ProblemReporter m_reporter;
 };

@@ -1,5 +1,7 @@
 #include "platform/clock.h"
 
+#include <QLocale>
+
 namespace {
 Clock::Source &source()
 {
@@ -22,4 +24,9 @@ void Clock::setSource(Source replacement)
 void Clock::reset()
 {
     source() = nullptr;
+}
+
+QString Clock::displayText(const QDateTime &date)
+{
+    return QLocale::system().toString(date, QLocale::LongFormat);
 }

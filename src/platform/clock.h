@@ -15,4 +15,7 @@ public:
     static QDateTime now();
     static void setSource(Source source);
     static void reset();
+
+    // A date as log lines show it: the system locale's long date and time.
+    static QString displayText(const QDateTime &date);
 };

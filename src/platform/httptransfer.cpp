@@ -11,11 +11,12 @@
 #include <QUrl>
 
 #include "platform/curldriver.h"
+#include "platform/stationurl.h"
 #include "platform/textencodings.h"
 
 namespace {
 
-// curl's receive buffer, one per transfer; curl hands the delegate at most
+// curl's receive buffer, one per transfer; curl hands dataReceived at most
 // 16 KiB per call whatever its size. A bigger buffer saves system calls on a
 // fast network, but 200 recordings at once hold 200 of these. On loopback 32 KiB
 // moves some 700 MB/s to disk, faster than the curl tool (it uses 100 KiB), and a
@@ -34,20 +35,6 @@ using CurlUrlPtr = std::unique_ptr<CURLU, CurlUrlDeleter>;
 bool isWebScheme(const QString &scheme)
 {
     return scheme == u"http" || scheme == u"https";
-}
-
-// The URL as curl should get it, or nothing when it is not an http or https URL
-// that both Qt and curl can parse.
-std::optional<QByteArray> webUrl(const QString &text)
-{
-    const QUrl url(text.trimmed(), QUrl::TolerantMode);
-    if (!url.isValid() || url.host().isEmpty() || !isWebScheme(url.scheme()))
-        return std::nullopt;
-    QByteArray encoded = url.toEncoded(QUrl::RemoveFragment);
-    const CurlUrlPtr parsed(curl_url());
-    if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, encoded.constData(), 0) != CURLUE_OK)
-        return std::nullopt;
-    return encoded;
 }
 
 // Header text is bytes; stations send UTF-8 or, traditionally, Latin-1.
@@ -88,7 +75,7 @@ QString exceptionText()
     } catch (const std::exception &error) {
         return QString::fromUtf8(error.what());
     } catch (...) {
-        return QStringLiteral("Unknown error in a transfer callback");
+        return QStringLiteral("Unknown error in a slot of a transfer");
     }
 }
 
@@ -135,7 +122,6 @@ struct HttpTransfer::Private final : public CurlClient
     QString describe(CURLcode result) const;
 
     HttpTransfer &q;
-    HttpTransferDelegate *delegate = nullptr;
     CurlSlistPtr headers;
     CurlEasyPtr easy;
     std::array<char, CURL_ERROR_SIZE> errorBuffer{};
@@ -164,16 +150,15 @@ HttpTransfer::~HttpTransfer()
         driver->release(std::move(d->easy), std::move(d->headers));
 }
 
-HttpTransferPtr HttpTransfer::start(const Request &request, HttpTransferDelegate *delegate)
+HttpTransferPtr HttpTransfer::start(const Request &request)
 {
-    const std::optional<QByteArray> url = webUrl(request.url);
+    const std::optional<QByteArray> url = StationUrl::encoded(request.url);
     CurlDriver *const driver = CurlDriver::instance();
-    if (!delegate || !url || !driver)
+    if (!url || !driver)
         return nullptr;
     // The constructor is private to this class; the pointer owns it at once.
     HttpTransferPtr transfer(new HttpTransfer);
     Private &d = *transfer->d;
-    d.delegate = delegate;
     d.url = QString::fromLatin1(*url);
     d.easy.reset(curl_easy_init());
     if (!d.easy || !d.configure(request, *url, driver->http200Aliases()) ||
@@ -189,7 +174,9 @@ void HttpTransfer::cancel()
     if (d->cancelled)
         return;
     d->cancelled = true;
-    d->delegate = nullptr;
+    // A slot still running in this emission returns normally; the receivers
+    // after it, of this signal or any other, hear nothing more.
+    QObject::disconnect(this, nullptr, nullptr, nullptr);
     if (CurlDriver *const driver = CurlDriver::existing(); driver && d->easy)
         driver->detach(d->easy.get());
 }
@@ -269,7 +256,7 @@ size_t HttpTransfer::Private::receiveData(char *data, size_t length)
         deliverResponse();
     }
     if (length > 0 && !cancelled)
-        delegate->transferDidReceiveData(q, QByteArrayView(data, qsizetype(length)));
+        Q_EMIT q.dataReceived(QByteArrayView(data, qsizetype(length)));
     return cancelled ? CURL_WRITEFUNC_ERROR : length;
 }
 
@@ -341,7 +328,7 @@ void HttpTransfer::Private::deliverResponse()
 {
     responseDelivered = true;
     const HttpResponse delivered = std::exchange(response, HttpResponse{});
-    delegate->transferDidReceiveResponse(q, delivered);
+    Q_EMIT q.responseReceived(delivered);
 }
 
 void HttpTransfer::Private::curlTransferDone(CURLcode result)
@@ -358,7 +345,7 @@ void HttpTransfer::Private::curlTransferDone(CURLcode result)
         else
             finish();
     } catch (...) {
-        // A delegate threw from its last callback: nothing is left to tell it.
+        // A slot threw from the last signal: nothing is left to tell.
         cancelled = true;
     }
 }
@@ -372,7 +359,7 @@ void HttpTransfer::Private::followRedirect()
         return fail(
             QStringLiteral("Redirected to %1, which is not an http or https URL").arg(target));
     try {
-        delegate->transferWillRedirect(q, target);
+        Q_EMIT q.redirected(target);
     } catch (...) {
         return fail(exceptionText());
     }
@@ -393,12 +380,12 @@ void HttpTransfer::Private::finish()
     if (!responseDelivered)
         deliverResponse();
     if (!cancelled)
-        delegate->transferDidFinish(q);
+        Q_EMIT q.finished();
 }
 
 void HttpTransfer::Private::fail(const QString &error)
 {
-    delegate->transferDidFail(q, error);
+    Q_EMIT q.failed(error);
 }
 
 QString HttpTransfer::Private::describe(CURLcode result) const

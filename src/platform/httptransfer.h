@@ -29,29 +29,8 @@ struct HttpResponse
     bool hasHeader(QStringView name) const;
 };
 
-// Callbacks of one transfer, all on the main thread, in this order:
-//   transferWillRedirect (0..n times, each before that redirect is followed),
-//   transferDidReceiveResponse (once, before any data),
-//   transferDidReceiveData (0..n times, chunks of any size),
-//   then exactly one of transferDidFinish or transferDidFail.
-// After HttpTransfer::cancel() no further callback arrives, even when cancel()
-// is called from inside one of the transfer's own callbacks.
-class HttpTransferDelegate
-{
-public:
-    virtual void transferWillRedirect(HttpTransfer &transfer, const QString &url) = 0;
-    virtual void transferDidReceiveResponse(HttpTransfer &transfer,
-                                            const HttpResponse &response) = 0;
-    virtual void transferDidReceiveData(HttpTransfer &transfer, QByteArrayView data) = 0;
-    virtual void transferDidFinish(HttpTransfer &transfer) = 0;
-    virtual void transferDidFail(HttpTransfer &transfer, const QString &error) = 0;
-
-protected:
-    ~HttpTransferDelegate() = default;
-};
-
 // Cancels the transfer and frees it at the end of the current pass of the event
-// loop, so that a callback of the very transfer being dropped can return normally.
+// loop, so that a slot of the very transfer being dropped can return normally.
 struct HttpTransferDisposer
 {
     void operator()(HttpTransfer *transfer) const;
@@ -76,16 +55,30 @@ public:
     };
 
     // Starts the transfer. Returns nullptr when it cannot be created (a URL that
-    // is not http or https, or curl refusing the handle); no callback follows then.
-    static HttpTransferPtr start(const Request &request, HttpTransferDelegate *delegate);
+    // is not a station address, or curl refusing the handle). Signals come from
+    // the event loop only, so the caller connects to them after this returns.
+    static HttpTransferPtr start(const Request &request);
 
     ~HttpTransfer() override;
 
-    // Stops the transfer; no callback arrives after this returns.
+    // Stops the transfer; no signal is emitted after this returns, even when
+    // it is called from a slot connected to one of the transfer's signals.
     void cancel();
     bool isCancelled() const;
 
     QString url() const; // the URL currently being fetched (after redirects)
+
+Q_SIGNALS:
+    // All on the main thread, in this order: redirected (0..n times, each before
+    // that redirect is followed), responseReceived (once, before any data),
+    // dataReceived (0..n times, chunks of any size), then exactly one of
+    // finished or failed. Connect directly: the data view lives only during
+    // the emission.
+    void redirected(const QString &url);
+    void responseReceived(const HttpResponse &response);
+    void dataReceived(QByteArrayView data);
+    void finished();
+    void failed(const QString &error);
 
 private:
     HttpTransfer();

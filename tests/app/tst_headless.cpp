@@ -10,6 +10,7 @@
 #include <QTest>
 
 #include "stationsimulator.h"
+#include "testmain.h"
 
 using Route = StationSimulator::Route;
 
@@ -128,5 +129,5 @@ private Q_SLOTS:
     }
 };
 
-QTEST_GUILESS_MAIN(TestHeadless)
+SKYVANE_TEST_GUILESS_MAIN(TestHeadless)
 #include "tst_headless.moc"

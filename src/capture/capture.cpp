@@ -1,0 +1,285 @@
+#include "capture/capture.h"
+
+#include <QStringList>
+
+#include "capture/playlisttarget.h"
+#include "capture/stationheaders.h"
+#include "handoff/trackhandoff.h"
+#include "platform/clock.h"
+#include "platform/failures.h"
+#include "platform/textencodings.h"
+
+namespace {
+
+constexpr int watchdogPeriodMs = 60 * 1000;
+constexpr int requestIdleTimeoutSeconds = 300;
+constexpr qint32 resumeThresholdMinutes = 15;
+
+const QString streamTitleMarker = QStringLiteral("StreamTitle='");
+
+HttpTransfer::Request stationRequest(const QString &url)
+{
+    HttpTransfer::Request request;
+    request.url = url;
+    request.headerFields = {
+        {"icy-metadata", "1"},
+        {"Cache-Control", "no-cache"},
+        {"User-Agent", "iTunes/4.6 (Macintosh; N; PPC)"},
+    };
+    request.idleTimeoutSeconds = requestIdleTimeoutSeconds;
+    return request;
+}
+
+QString headerListing(const HttpResponse &response)
+{
+    QStringList fields;
+    for (const auto &[fieldName, value] : response.headerFields)
+        fields.append(fieldName + QStringLiteral(": ") + value);
+    return fields.join(QStringLiteral("; "));
+}
+
+// The stream title of a metadata block: between "StreamTitle='" and "';".
+std::optional<QString> streamTitleOf(const QString &blockText)
+{
+    const qsizetype marker = blockText.indexOf(streamTitleMarker, 0, Qt::CaseInsensitive);
+    if (marker < 0)
+        return std::nullopt;
+    const qsizetype begin = marker + streamTitleMarker.size();
+    const qsizetype end = blockText.indexOf(QStringLiteral("';"), begin);
+    QString title = blockText.mid(begin, end < 0 ? -1 : end - begin);
+    return title.remove(QChar(u'\0'));
+}
+
+} // namespace
+
+Capture::Capture(const RecordingSettings &settings, const QDateTime &startDate, QObject *parent)
+    : QObject(parent), m_settings(settings), m_startDate(startDate),
+      m_writer([this](const QString &line) { log(line); }), m_watchdog(this)
+{
+    m_watchdog.setObjectName(QStringLiteral("watchdog"));
+    // A tick that came early would count one minute too few.
+    m_watchdog.setTimerType(Qt::PreciseTimer);
+    m_watchdog.setInterval(watchdogPeriodMs);
+    QObject::connect(&m_watchdog, &QTimer::timeout, this, &Capture::checkProgress);
+}
+
+Capture::~Capture() = default;
+
+void Capture::start()
+{
+    m_running = true;
+    m_watchdog.start();
+    connectTo(m_settings.url);
+}
+
+void Capture::stop()
+{
+    end();
+}
+
+bool Capture::connectTo(const QString &url)
+{
+    log(QStringLiteral("Connecting to %1\n").arg(url));
+    m_transfer.reset();
+    m_transfer = HttpTransfer::start(stationRequest(url));
+    if (!m_transfer) {
+        log(QStringLiteral("Can not open connection to the station. Recording failed\n"));
+        breakOff();
+        return false;
+    }
+    HttpTransfer *const transfer = m_transfer.get();
+    QObject::connect(transfer, &HttpTransfer::redirected, this, &Capture::onRedirected);
+    QObject::connect(transfer, &HttpTransfer::responseReceived, this, &Capture::onResponse);
+    QObject::connect(transfer, &HttpTransfer::dataReceived, this, &Capture::onData);
+    QObject::connect(transfer, &HttpTransfer::finished, this, &Capture::onFinished);
+    QObject::connect(transfer, &HttpTransfer::failed, this, &Capture::onFailed);
+    m_demuxer.emplace(static_cast<IcyDemuxer::Receiver &>(*this));
+    m_genre.clear();
+    m_lastSize = 0;
+    return true;
+}
+
+void Capture::onRedirected(const QString &target)
+{
+    log(QStringLiteral("Connection is redirected to %1\n").arg(target));
+}
+
+void Capture::onResponse(const HttpResponse &response)
+{
+    log(QStringLiteral("Getting a response\n"));
+    if (response.isHttp) {
+        log(QStringLiteral("HTTP Headers: %1\n").arg(headerListing(response)));
+        const StationHeaders headers = StationHeaders::fromFields(response.headerFields);
+        if (headers.metaInterval)
+            m_demuxer->setInterval(*headers.metaInterval);
+        if (headers.genre)
+            m_genre = *headers.genre;
+        if (m_demuxer->interval() > 0)
+            log(QStringLiteral("Shoutcast/icecast metadata interval is %1\n")
+                    .arg(m_demuxer->interval()));
+        if (!m_genre.isEmpty())
+            log(QStringLiteral("Shoutcast genre is %1\n").arg(m_genre));
+    }
+    m_extension = StationHeaders::extensionFor(response.mimeType);
+    if (StationHeaders::isOgg(response.mimeType))
+        log(QStringLiteral("Detected ogg audio\n"));
+}
+
+// The one guard of the data path: a named failure ends the capture with its
+// reason in the log, and nothing escapes into the transfer.
+void Capture::onData(QByteArrayView data)
+{
+    try {
+        if (m_demuxer->feed(data) == IcyDemuxer::Result::LostSync) {
+            if (m_settings.reconnect)
+                m_resume = true;
+            throw NamedFailure(QStringLiteral("LostStreamSync"),
+                               QStringLiteral("Lost sync with shoutcast data, disconnecting"));
+        }
+    } catch (const NamedFailure &failure) {
+        log(QStringLiteral("File access error: %1\n").arg(failure.reason()));
+        end();
+    } catch (const std::exception &failure) {
+        log(QStringLiteral("File access error: %1\n").arg(QString::fromLocal8Bit(failure.what())));
+        end();
+    }
+}
+
+void Capture::onFinished()
+{
+    // A short body that produced no audio is still held whole: a playlist, or
+    // an error page that names where the stream is.
+    if (m_demuxer->audioBytes() == 0) {
+        if (const std::optional<QString> target = PlaylistTarget::first(m_demuxer->heldBytes())) {
+            log(QStringLiteral("Redirecting to the first target in PLS or M3U playlist\n"));
+            connectTo(*target);
+            return;
+        }
+    }
+    log(QStringLiteral("Connection closed by the station\n"));
+    breakOff();
+}
+
+void Capture::onFailed(const QString &error)
+{
+    log(QStringLiteral("Connection failed with error: %1\n").arg(error));
+    breakOff();
+}
+
+void Capture::checkProgress()
+{
+    const qint32 minutes = qint32(m_startDate.msecsTo(Clock::now()) / (60 * 1000));
+    const qint64 size = m_demuxer ? m_demuxer->audioBytes() : 0;
+    log(QStringLiteral("Data size is %1 at %2 minutes\n").arg(size).arg(minutes));
+    if (size == m_lastSize) {
+        log(QStringLiteral("Connection stalled, ending recording\n"));
+        breakOff();
+        return;
+    }
+    m_lastSize = size;
+    // A zero duration ends at the first tick; show it as complete.
+    const qint32 duration = m_settings.duration;
+    Q_EMIT progressChanged(duration > 0 ? minutes * 100.0 / duration : 100.0);
+    if (minutes >= duration) {
+        log(QStringLiteral("Recording complete (%1 minutes), closing connection\n").arg(duration));
+        end();
+    }
+}
+
+// The capture broke off before its time: resume it when enough time is left.
+void Capture::breakOff()
+{
+    const qint32 elapsed = qint32(m_startDate.msecsTo(Clock::now()) / (60 * 1000));
+    if (m_settings.reconnect && m_settings.duration - elapsed > resumeThresholdMinutes)
+        m_resume = true;
+    end();
+}
+
+void Capture::end()
+{
+    if (!m_running)
+        return;
+    m_running = false;
+    m_transfer.reset();
+    m_watchdog.stop();
+    // A song cut off by the end is incomplete; a file with a made title is whole.
+    finishTrack(!m_writer.madeTitle());
+    log(QStringLiteral("Recording ended at %1\n").arg(Clock::displayText(Clock::now())));
+    Q_EMIT finished(m_resume);
+}
+
+void Capture::audioReceived(QByteArrayView audio)
+{
+    // Without titles to split at, everything goes into one file named by date.
+    if (!m_writer.isOpen() && (m_demuxer->interval() < 0 || !m_settings.splitSongs))
+        openTrack(QString());
+    m_writer.write(audio);
+}
+
+void Capture::inBandHeadReceived(QByteArrayView head)
+{
+    log(decode(head));
+    const StationHeaders headers = StationHeaders::fromInBandHead(decode(head));
+    if (headers.mimeType) {
+        if (StationHeaders::isOgg(*headers.mimeType))
+            log(QStringLiteral("Detected ogg from icecast data\n"));
+        m_extension = StationHeaders::extensionFor(*headers.mimeType);
+    }
+    if (headers.genre)
+        m_genre = *headers.genre;
+}
+
+void Capture::titleBlockReceived(QByteArrayView block, bool first)
+{
+    QString shown = decode(block);
+    // The zero padding stays out of the log and the title: it is not text, and
+    // it would end up in file names and tags.
+    shown.remove(QChar(u'\0'));
+    log(QStringLiteral("Got shoutcast data: %1\n").arg(shown));
+    const QString streamTitle = streamTitleOf(shown).value_or(QString());
+    // The first title of a connection names a song already under way.
+    const bool songUnderWay = first && !streamTitle.isEmpty();
+    if ((songUnderWay && !m_settings.keepPartial) || !m_settings.splitSongs)
+        return;
+    finishTrack(false);
+    openTrack(songUnderWay ? QStringLiteral("End of ") + streamTitle : streamTitle);
+}
+
+void Capture::openTrack(const QString &streamTitle)
+{
+    const QString base =
+        m_settings.customTitle.isEmpty() ? m_settings.name : m_settings.customTitle;
+    m_writer.open(streamTitle, base, Clock::now(), m_extension);
+    Q_EMIT titleChanged(m_writer.title());
+}
+
+void Capture::finishTrack(bool incomplete)
+{
+    const qint32 interval = m_demuxer ? m_demuxer->interval() : 0;
+    const std::optional<TrackWriter::Track> track =
+        m_writer.close(incomplete, m_settings.keepPartial, interval);
+    if (!track)
+        return;
+    if (!m_settings.playList.isEmpty())
+        handOver(*track);
+    Q_EMIT trackFinished(track->path);
+}
+
+void Capture::handOver(const TrackWriter::Track &track)
+{
+    const std::optional<QString> error = TrackHandoff::addToPlaylist(m_settings, track, m_genre);
+    if (!error) {
+        log(QStringLiteral("Added track to playlist %1\n").arg(m_settings.playList));
+        return;
+    }
+    log(QStringLiteral("Error adding to playlist: %1\n").arg(*error));
+    // During a capture the failure ends it; at its end the log line is enough.
+    if (m_transfer)
+        throw NamedFailure(QStringLiteral("FileAddFailed"),
+                           QStringLiteral("Error adding the track to iTunes"));
+}
+
+QString Capture::decode(QByteArrayView bytes) const
+{
+    return TextEncodings::decode(bytes, quint32(m_settings.shoutLang));
+}

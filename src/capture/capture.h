@@ -1,0 +1,82 @@
+#pragma once
+
+#include <optional>
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include "capture/icydemuxer.h"
+#include "capture/trackwriter.h"
+#include "model/recordingsettings.h"
+#include "platform/httptransfer.h"
+
+// One live capture of a station: the transfer, the watchdog that ends it on a
+// stall or when its time is up, and the track files it writes. It tells the
+// world through signals and ends with exactly one finished().
+//
+// Audio runs from the transfer through the demultiplexer into the track
+// writer; each finished track goes to the music-library hand-off.
+class Capture : public QObject, private IcyDemuxer::Receiver
+{
+    Q_OBJECT
+
+public:
+    // The duration counts from startDate, which a resumed capture keeps.
+    Capture(const RecordingSettings &settings, const QDateTime &startDate,
+            QObject *parent = nullptr);
+    ~Capture() override;
+
+    // Connects to the station; a station that cannot be reached ends the
+    // capture before this returns.
+    void start();
+    // Ends the capture now: the song under way is incomplete unless its
+    // title was made up.
+    void stop();
+    // Settings saved while the capture runs apply from now on.
+    void setSettings(const RecordingSettings &settings) { m_settings = settings; }
+
+    bool isRunning() const { return m_running; }
+
+Q_SIGNALS:
+    void logLine(const QString &line);
+    void progressChanged(double percent);
+    void titleChanged(const QString &title);
+    void trackFinished(const QString &path);
+    // resume: the capture broke off early and asks to be resumed.
+    void finished(bool resume);
+
+private:
+    bool connectTo(const QString &url);
+    void onRedirected(const QString &target);
+    void onResponse(const HttpResponse &response);
+    void onData(QByteArrayView data);
+    void onFinished();
+    void onFailed(const QString &error);
+    void checkProgress();
+    void breakOff();
+    void end();
+
+    void audioReceived(QByteArrayView audio) override;
+    void inBandHeadReceived(QByteArrayView head) override;
+    void titleBlockReceived(QByteArrayView block, bool first) override;
+
+    void openTrack(const QString &streamTitle);
+    void finishTrack(bool incomplete);
+    void handOver(const TrackWriter::Track &track);
+    QString decode(QByteArrayView bytes) const;
+    void log(const QString &line) { Q_EMIT logLine(line); }
+
+    RecordingSettings m_settings;
+    QDateTime m_startDate;
+    HttpTransferPtr m_transfer;
+    std::optional<IcyDemuxer> m_demuxer; // one for each body
+    TrackWriter m_writer;
+    QTimer m_watchdog;
+    QString m_genre;
+    QString m_extension = QStringLiteral(".mp3");
+    qint64 m_lastSize = 0; // audio bytes at the previous watchdog tick
+    bool m_running = false;
+    bool m_resume = false;
+};

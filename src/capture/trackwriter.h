@@ -1,0 +1,58 @@
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include <QByteArrayView>
+#include <QDateTime>
+#include <QFile>
+#include <QString>
+
+// The track files of one capture: opens, names, writes, cuts, renames and
+// deletes them. Every file name rule lives in TrackName; this class applies
+// them in the track folder (the music folder's "Skyvane").
+class TrackWriter
+{
+public:
+    using LogFunction = std::function<void(const QString &line)>;
+
+    // A track kept on disk, ready for the hand-off.
+    struct Track
+    {
+        QString path;
+        QString title;
+        bool madeTitle = false;
+        qint64 size = 0;
+    };
+
+    explicit TrackWriter(LogFunction log);
+    ~TrackWriter();
+    TrackWriter(const TrackWriter &) = delete;
+    TrackWriter &operator=(const TrackWriter &) = delete;
+
+    static QString folder();
+
+    // Opens the next track, named after the stream title; an empty title makes
+    // one up from madeBase and the time. Throws NamedFailure "FileOpenFailed".
+    void open(const QString &streamTitle, const QString &madeBase, const QDateTime &now,
+              const QString &extension);
+    // Appends audio; nothing when no track is open. Throws "FileWriteFailed".
+    void write(QByteArrayView audio);
+
+    bool isOpen() const { return bool(m_file); }
+    // Whether the open (or last) track's title was made up rather than sent.
+    bool madeTitle() const { return m_track.madeTitle; }
+    const QString &title() const { return m_track.title; }
+
+    // Closes the open track. With a metadata interval > 0 the last interval
+    // of audio is cut: the block that ended the song came after it. An
+    // incomplete song is deleted, or, with keepPartial, renamed "Start of ...";
+    // a tiny track is deleted. Gives the track when it stays on disk.
+    std::optional<Track> close(bool incomplete, bool keepPartial, qint32 interval);
+
+private:
+    LogFunction m_log;
+    std::unique_ptr<QFile> m_file;
+    Track m_track;
+};

@@ -1,3 +1,0 @@
-#include "model/recorderhost.h"
-
-RecorderHost *recorder = nullptr;

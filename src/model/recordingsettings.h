@@ -1,0 +1,67 @@
+#pragma once
+
+#include <array>
+#include <span>
+#include <variant>
+
+#include <QJsonObject>
+#include <QString>
+#include <QVariant>
+
+using Weekdays = std::array<bool, 7>; // Monday first
+
+// What the user defines of one recording, and its stored log. Every field is
+// listed once, in fields(): that table gives the defaults, the key in the list
+// file and the editor control, so nothing per field is written anywhere else.
+struct RecordingSettings
+{
+    QString name;
+    QString url;
+    QString playList;
+    QString customTitle;
+    QString customArtist;
+    QString customAlbum;
+    QString customGenre;
+    bool daily = false;
+    bool once = false;
+    qint32 recCount = 0;
+    bool splitSongs = false;
+    bool reconnect = false;
+    bool splitTitle = false;
+    bool keepPartial = false;
+    qint32 startTime = 0; // minutes after local midnight
+    qint32 duration = 0;  // minutes
+    qint32 shoutLang = 0; // text-encoding number of the stream titles
+    Weekdays days{};
+    QString log;
+
+    // One row of the field table.
+    struct Field
+    {
+        using Member = std::variant<QString RecordingSettings::*, bool RecordingSettings::*,
+                                    qint32 RecordingSettings::*, Weekdays RecordingSettings::*>;
+
+        const char *key;     // the key in the list file
+        const char *control; // the editor control's object name; nullptr: not edited
+        Member member;
+        QVariant defaultValue;
+
+        // The value as the editor shows it: a string, bool, int, or for the
+        // weekdays a QVariantList of seven bools.
+        QVariant value(const RecordingSettings &settings) const;
+        // Takes an edited value: strings lose inline whitespace at both ends,
+        // a text given for a number is read up to its first non-digit.
+        void setValue(RecordingSettings &settings, const QVariant &value) const;
+        // Takes a value as it is.
+        void assign(RecordingSettings &settings, const QVariant &value) const;
+    };
+
+    // Every field at its default.
+    RecordingSettings();
+
+    static std::span<const Field> fields();
+
+    // A missing key, or a value of the wrong JSON type, leaves the default.
+    static RecordingSettings fromJson(const QJsonObject &object);
+    QJsonObject toJson() const;
+};

@@ -1,0 +1,74 @@
+#pragma once
+
+#include <memory>
+
+#include <QSet>
+#include <QString>
+#include <QWidget>
+
+#include "model/recordinglist.h"
+#include "ui/recordingeditor.h"
+
+class QDropEvent;
+namespace Ui {
+class SkyvaneWindow;
+}
+
+// Skyvane's one window: the editor of one recording at a time, the list
+// commands of its buttons and shortcuts, problems of the list file shown as
+// alerts, and station links dropped from a browser. It owns the list.
+class MainWindow : public QWidget
+{
+    Q_OBJECT
+
+public:
+    // Builds the window and loads the list: every stored recording plans its
+    // next start, and the editor shows the first one, or a new
+    // "New Recording 1".
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    RecordingList &list() { return m_list; }
+    const RecordingList &list() const { return m_list; }
+    RecordingEditor &editor() { return *m_editor; }
+
+    // Ends every running capture, then saves the editor. Runs once per showing
+    // of the window, whichever comes first: closing it or the application
+    // quitting.
+    void stopAndSave();
+
+    // The help page: installed beside the program, or in the source tree when
+    // run from a build folder. "" when there is none.
+    static QString helpPagePath();
+
+    // The list commands of the buttons.
+    void newPressed();
+    void clonePressed();
+    void deletePressed();
+    void nowPressed();
+    void stopPressed();
+    void displayHelp();
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dragMoveEvent(QDragMoveEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
+
+private:
+    void connectButtons();
+    void addShortcuts();
+    void loadList();
+    void addNewRecording();
+    void reportProblem(const QString &title, const QString &text);
+    static bool acceptStationDrag(QDropEvent *event);
+
+    std::unique_ptr<Ui::SkyvaneWindow> m_ui;
+    QSet<QString> m_pendingProblems;
+    bool m_closed = false;
+    RecordingList m_list;
+    // After the list, so that it stops following a recording before the
+    // recordings go.
+    std::unique_ptr<RecordingEditor> m_editor;
+};

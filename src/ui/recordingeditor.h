@@ -1,0 +1,68 @@
+#pragma once
+
+#include <array>
+#include <map>
+#include <memory>
+#include <string>
+
+#include <QObject>
+#include <QString>
+
+#include "ui/fieldeditors.h"
+
+class QAbstractButton;
+class QWidget;
+class Recording;
+class RecordingList;
+namespace Ui {
+class SkyvaneWindow;
+}
+
+// The window's editor of one recording of the list at a time: it moves the
+// recording's settings to the controls and back, checks what the user typed
+// before it is saved, keeps which controls are enabled, shows the recording's
+// log and progress as they grow, and runs the recording picker.
+class RecordingEditor : public QObject
+{
+    Q_OBJECT
+
+public:
+    // The controls are the window's; `window` is the parent of the alerts.
+    RecordingEditor(Ui::SkyvaneWindow &ui, RecordingList &list, QWidget *window);
+    ~RecordingEditor() override;
+
+    Recording *current() const { return m_current; }
+    // The row of the recording shown; -1 when none is.
+    int currentIndex() const;
+
+    // Shows row `index` of the list and follows it from now on.
+    void show(int index);
+    // Stops following the recording shown, which is about to go.
+    void release();
+    // Checks the controls and saves them into the recording shown, plans its
+    // next start and stores the list. False, after an alert, when a check
+    // refuses the input; the controls then keep what the user typed.
+    bool save();
+    void revert() { show(currentIndex()); }
+
+    // Which controls are enabled follows the repeat and split choices, and
+    // whether the recording shown captures.
+    void updateEnabled();
+
+private:
+    bool check(const QString &name, const QString &station);
+    void alert(const QString &title, const QString &text);
+    void showLog();
+    void showProgress(double percent);
+    void clearWeekday(int index);
+    void pickerWillPopUp();
+    void pickerChose(int index, const QString &label);
+
+    Ui::SkyvaneWindow &m_ui;
+    RecordingList &m_list;
+    QWidget *m_window;
+    // The editor of each control of the field table, by its name.
+    std::map<std::string, std::unique_ptr<FieldEditor>, std::less<>> m_editors;
+    std::array<QAbstractButton *, 7> m_days{};
+    Recording *m_current = nullptr;
+};
