@@ -33,7 +33,7 @@ test-sanitize: build-sanitize
 	ctest --preset sanitize -j $(JOBS)
 
 bench: deps
-	cmake --preset release -DSKYVANE_BENCH=ON
+	cmake --preset release -DSKYVANE_BENCH=ON -DSKYVANE_TESTS=OFF
 	cmake --build --preset release -j $(JOBS)
 	@echo "Benchmarks are in build-release/bin; see bench/README.md"
 

@@ -56,21 +56,4 @@ qint32 metaInterval(QStringView text)
     return interval == 0 ? -1 : interval;
 }
 
-double leadingDouble(QStringView text)
-{
-    const qsizetype start = skipLeadingSpace(text);
-    qsizetype end = start;
-    if (end < text.size() && (text[end] == u'+' || text[end] == u'-'))
-        ++end;
-    bool seenPoint = false;
-    while (end < text.size() &&
-           ((text[end] >= u'0' && text[end] <= u'9') || (text[end] == u'.' && !seenPoint))) {
-        seenPoint = seenPoint || text[end] == u'.';
-        ++end;
-    }
-    bool ok = false;
-    const double value = text.sliced(start, end - start).toDouble(&ok);
-    return ok ? value : 0.0;
-}
-
 } // namespace TextScan

@@ -3,7 +3,7 @@
 #include <QString>
 #include <QStringView>
 
-// Small text helpers shared by the editor, the field engine, the connection and
+// Small text helpers shared by the editor, the settings table, the header parser and
 // the title split. "Inline whitespace" is the Unicode space separators and tab:
 // line breaks are deliberately not part of it.
 namespace TextScan {
@@ -21,8 +21,5 @@ qint32 leadingInt(QStringView text);
 // An announced metadata interval ("icy-metaint"): its leading integer, with 0
 // (announced but zero, or not a number) read as -1, "no metadata".
 qint32 metaInterval(QStringView text);
-
-// Reads a leading decimal number the same way, with an optional fraction.
-double leadingDouble(QStringView text);
 
 } // namespace TextScan

@@ -28,13 +28,6 @@ QString trim(const QString &text)
     return TextScan::trimInlineWhitespace(text);
 }
 
-// Each item gets the number it shows as its data.
-void giveItemsTheirNumbers(QComboBox *box)
-{
-    for (int i = 0; i < box->count(); ++i)
-        box->setItemData(i, TextScan::leadingDouble(box->itemText(i)));
-}
-
 } // namespace
 
 RecordingEditor::RecordingEditor(Ui::SkyvaneWindow &ui, RecordingList &list, QWidget *window)
@@ -50,9 +43,6 @@ RecordingEditor::RecordingEditor(Ui::SkyvaneWindow &ui, RecordingList &list, QWi
                                             .arg(QString::fromLatin1(field.control)));
         m_editors.emplace(field.control, std::move(editor));
     }
-    for (QComboBox *box :
-         {m_ui.hourTime, m_ui.minuteTime, m_ui.hourDuration, m_ui.minuteDuration, m_ui.recCount})
-        giveItemsTheirNumbers(box);
     m_ui.progress->setRange(0, 100 * stepsPerPercent);
 
     // Toggled rather than clicked: the enabling follows the state however it

@@ -1,4 +1,3 @@
-#include <array>
 #include <functional>
 #include <optional>
 
@@ -17,20 +16,19 @@ using Route = StationSimulator::Route;
 
 namespace {
 
-// The signals of a transfer that completes; by default that of an audio stream.
-QStringList completed(const QString &response = u"200 (audio/mpeg); Content-Type: audio/mpeg"_s)
+// The signals of a transfer that completes; by default that of a plain 200.
+QStringList completed(const QString &response = u"200 ()"_s)
 {
     return {u"response "_s + response, u"data"_s, u"finish"_s};
 }
 
-// A self-signed certificate for 127.0.0.1 that no system trusts, and its key (DER).
+// A certificate for 127.0.0.1 that no system trusts, and its key (DER).
 constexpr char tlsKey[] = "MDECAQEEIFr4AsOE0/wcfx9ekEqHe+WBdZnXB+MSvcbsQZjBoBjDoAoGCCqGSM49AwEH";
 constexpr char tlsCertificate[] =
-    "MIIBLjCB1aADAgECAhR+6uCj44LKi14gZmIYlx3Njde9SjAKBggqhkjOPQQDAjAMMQowCAYDVQQDDAF4MCAXDTI2MTIw"
-    "NjE3NTkwNloYDzIxMjYxMTEyMTc1OTA2WjAMMQowCAYDVQQDDAF4MFkwEwYHKoZIzj0CAQYIKoZIzj0DAQcDQgAEUYFy"
-    "a4ZLcSDySrkceXB78WanH/wNsyeUBXcnAOxdlqvjaGEOC8djV6SdYJounus1PIUgwPq/10k9TV78ctIK6qMTMBEwDwYD"
-    "VR0RBAgwBocEfwAAATAKBggqhkjOPQQDAgNIADBFAiBfrLXH6ISEwg0cX0ul3DuKMAit+YoCYFeTklpkwXq0xwIhAJoD"
-    "r/lQxmEuhPiMpnr7/rYZt+3RTX7yXG7Hj4yTK9QZ";
+    "MIIBDzCBt6ADAgECAgEBMAoGCCqGSM49BAMCMAwxCjAIBgNVBAMMAXgwHhcNMDAwMTAxMDAwMDAwWhcNNDkxMjMxMDAwMD"
+    "AwWjAAMFkwEwYHKoZIzj0CAQYIKoZIzj0DAQcDQgAEUYFya4ZLcSDySrkceXB78WanH/wNsyeUBXcnAOxdlqvjaGEOC8dj"
+    "V6SdYJounus1PIUgwPq/10k9TV78ctIK6qMWMBQwEgYDVR0RAQH/BAgwBocEfwAAATAKBggqhkjOPQQDAgNHADBEAiAUFx"
+    "R/mVShAImpixCg3rlHwWEXeGeg3WcDEutaM3FPpgIgOrthhaMc1YXRjvLGfqIo79WgUr6gX7dczPUZ906AbSw=";
 
 // Runs a transfer and records its signals; onEvent lets a test act from inside one.
 struct Recorder : QObject
@@ -43,9 +41,9 @@ struct Recorder : QObject
     std::function<void(const QString &event)> onEvent = [](const QString &) {};
     HttpTransferPtr transfer;
 
-    bool start(const QString &url, int idle = 300)
+    bool start(const QString &url) // 2 s idle timeout
     {
-        transfer = HttpTransfer::start({url, {{"icy-metadata", "1"}, {"User-Agent", "Sky"}}, idle});
+        transfer = HttpTransfer::start({url, {{"icy-metadata", "1"}, {"User-Agent", "Sky"}}, 2});
         watch(transfer.get());
         return transfer != nullptr;
     }
@@ -67,7 +65,7 @@ struct Recorder : QObject
     }
     void record(const QString &event)
     {
-        if (event != u"data" || events.value(events.size() - 1) != event)
+        if (event != u"data" || !events.endsWith(event))
             events.append(event);
         onEvent(event);
     }
@@ -84,28 +82,21 @@ struct Recorder : QObject
     }
 };
 
-// Audio in writes of 1..maxChunk bytes (0: large writes).
-Route stream(std::optional<QByteArray> statusLine, int maxChunk, qint64 audio)
+// An answer of size audio bytes, in writes of 1..chunk bytes (0: large writes).
+Route stream(std::optional<QByteArray> status, int chunk, qint64 size)
 {
-    Route route = Route::stream(std::move(statusLine));
-    route.maxChunk = maxChunk;
-    route.closeAfterAudio = audio;
-    return route;
+    return {.statusLine = status, .body = StationSimulator::audioBytes(0, size), .maxChunk = chunk};
 }
 
 // What a transfer of /start reports.
 struct Outcome
 {
-    QStringList events = completed(); // after the redirects
-    std::optional<QByteArray> body{}; // none: the audio of the route that answers
+    QStringList events = completed(); // redirects to the station without its address
+    std::optional<QByteArray> body{}; // none: the body of /start
     QString error{};
-    QStringList hops{}; // the paths it is redirected to
 };
 
 } // namespace
-
-Q_DECLARE_METATYPE(StationSimulator::Route)
-Q_DECLARE_METATYPE(Outcome)
 
 class TestHttpTransfer : public QObject
 {
@@ -124,16 +115,15 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("encoded"); // empty: not a station address
         for (const QString &text : {u"http://"_s, u"ftp://h/"_s, u"file:///x"_s, u"stream.pls"_s})
             QTest::newRow(qPrintable(text)) << text << QByteArray();
-        QTest::newRow("https, IDN, space, around, fragment")
-            << u" \thttps://b\u00fccher.de:8000/a b?x=1#top \n"_s
-            << QByteArray("https://xn--bcher-kva.de:8000/a%20b?x=1");
+        // Trimmed, the host in ASCII, the space escaped, the fragment dropped.
+        QTest::newRow("https") << u" \thttps://b\u00fccher.de:8000/a b?x=1#top \n"_s
+                               << "https://xn--bcher-kva.de:8000/a%20b?x=1"_ba;
     }
     void stationUrl()
     {
         QFETCH(QString, text);
         QFETCH(QByteArray, encoded);
         QCOMPARE(StationUrl::encoded(text).value_or(QByteArray()), encoded);
-        QVERIFY(!encoded.isEmpty() || !HttpTransfer::start({text, {}, 1}));
     }
 
     // Signals come in order: each redirect before it is followed, one response
@@ -144,69 +134,58 @@ private Q_SLOTS:
         QTest::addColumn<Route>("route"); // of /start
         QTest::addColumn<Outcome>("expected");
         QTest::newRow("ICY, 1-7 bytes") << stream("ICY 200 OK", 7, 30'000) << Outcome{};
-        QTest::newRow("HTTP/1.1") << stream("HTTP/1.1 200 OK", 4000, 1'000'000) << Outcome{};
         // No status line: the answer is delivered whole, here in single bytes.
         QTest::newRow("bare") << stream(std::nullopt, 1, 5000) << Outcome{completed(u"-1 ()"_s)};
-        Route slow = stream("HTTP/1.0 200 OK", 0, 1200);
-        slow.bytesPerSecond = 400; // 3 s, longer than the idle time
-        slow.lineEnd = "\n";
-        QTest::newRow("HTTP/1.0, LF line ends, slow but never idle") << slow << Outcome{};
-        Route stalled = stream("ICY 200 OK", 0, 0);
-        stalled.stallAfterAudio = 0; // the header fields, then silence
-        QTest::newRow("idle") << stalled << Outcome{{completed()[0], u"fail"_s}, {}, u"Timeout"_s};
+        // 3 s, longer than the idle time
+        QTest::newRow("HTTP/1.0, LF line ends, slow but never idle")
+            << Route{.lineEnd = "\n", .body = QByteArray(1200, 'x'), .bytesPerSecond = 400}
+            << Outcome{};
+        QTest::newRow("idle") << Route{.statusLine = "ICY 200 OK", .stallAfterAudio = 0}
+                              << Outcome{{u"response 200 ()"_s, u"fail"_s}, {}, u"Timeout"_s};
         // An error status is a response too; a folded field comes as one line.
-        Route page = stream("HTTP/1.1 404 Not Found", 0, 100);
-        page.headerFields = {{"x", "a\r\n\tb\r\n c"}, {"content-type", "Text/HTML;x"}};
-        const QString notFound = u"404 (text/html); x: a b c; content-type: Text/HTML;x"_s;
-        QTest::newRow("404") << page << Outcome{completed(notFound)};
-        // Cut in pieces of 1-2 bytes: "ICY 2" and "ICY 4" differ only in the fifth byte.
-        QTest::newRow("ICY error")
-            << Route{.statusLine = "ICY 401 Busy", .body = "Busy\n", .maxChunk = 2}
-            << Outcome{completed(u"-1 ()"_s), "ICY 401 Busy\r\n\r\nBusy\n"};
+        QTest::newRow("404")
+            << Route{.statusLine = "HTTP/1.1 404 Not Found",
+                     .headerFields = {{"x", "a\r\n\tb\r\n c"}, {"content-type", "Text/HTML;x"}},
+                     .body = "gone"}
+            << Outcome{completed(u"404 (text/html); x: a b c; content-type: Text/HTML;x"_s)};
         QTest::newRow("redirects, relative and absolute")
-            << Route::redirect(301, "b?id=3")
-            << Outcome{.body = StationSimulator::audioBytes(0, 1000),
-                       .hops = {u"/b?id=3"_s, u"/end"_s}};
+            << Route::redirect(301, "b?3")
+            << Outcome{QStringList{u"redirect /b?3"_s, u"redirect /b?e"_s, u"redirect /end"_s} +
+                           completed(),
+                       StationSimulator::audioBytes(0, 1000)};
         for (const char *to : {"ftp://h/s", "file:///etc/passwd", "http://h:99999/"})
             QTest::newRow(to) << Route::redirect(302, to)
-                              << Outcome{{u"fail"_s}, {}, QString::fromLatin1(to)};
+                              << Outcome{{u"fail"_s}, "", QString::fromLatin1(to)};
         QTest::newRow("endless redirects")
             << Route::redirect(302, "/start")
-            << Outcome{{u"fail"_s}, {}, u"Too many redirects"_s, QStringList(20, u"/start"_s)};
+            << Outcome{QStringList(20, u"redirect /start"_s) << u"fail"_s, "",
+                       u"Too many redirects"_s};
     }
     void transfers()
     {
         QFETCH(Route, route);
         QFETCH(Outcome, expected);
         m_station->setRoute("/start", route);
-        m_station->setRoute("/b?id=3", Route::redirect(308, m_station->url(u"/end").toUtf8()));
+        m_station->setRoute("/b?3", Route::redirect(308, "?e")); // against its own address
+        m_station->setRoute("/b?e", Route::redirect(302, m_station->url(u"/end").toUtf8()));
         m_station->setRoute("/end", stream("ICY 200 OK", 0, 1000));
         Recorder recorder;
         recorder.onEvent = [&](const QString &event) { // nothing is asked while a slot runs
             const qsizetype asked = m_station->requests().size();
-            if (event.startsWith(u"redirect"))
+            if (event != u"data") // a nested event loop, as a dialog runs
                 QTest::qWait(20);
             QCOMPARE(m_station->requests().size(), asked);
         };
-        QVERIFY(recorder.start(m_station->url(u"/start"), 2) && recorder.waitForEnd());
+        QVERIFY(recorder.start(m_station->url(u"/start")) && recorder.waitForEnd());
 
-        // Every request has the station's header fields in order, and no other but
-        // Host and Accept (a compressed answer would not be the station's bytes).
-        QStringList events;
-        QByteArrayList sent, received;
-        for (const QString &path : QStringList{u"/start"_s} + expected.hops) {
-            events << u"redirect "_s + m_station->url(path);
-            sent << "GET " + path.toUtf8() +
-                        " HTTP/1.1\nAccept: */*\nicy-metadata: 1\nUser-Agent: Sky";
-        }
-        for (const StationSimulator::Request &request : m_station->requests()) // Host, then ours
-            received << request.requestLine + '\n' + request.headerLines.mid(1).join('\n');
-        QCOMPARE(received, sent);
-        QCOMPARE(recorder.events, events.mid(1) + expected.events);
+        QCOMPARE(recorder.events.replaceInStrings(m_station->url(u""), u""_s), expected.events);
         QVERIFY2(recorder.error.contains(expected.error), qPrintable(recorder.error));
-        QCOMPARE(recorder.transfer->url(), events.last().mid(9)); // the last URL asked for
-        QCOMPARE(recorder.body, expected.body.value_or(StationSimulator::audioBytes(
-                                    0, route.closeAfterAudio.value_or(0))));
+        QCOMPARE(recorder.body, expected.body.value_or(route.body));
+        // Every request has the fields asked for, in order, and no other but Host and
+        // Accept (a compressed answer would not be the station's bytes).
+        for (const StationSimulator::Request &request : m_station->requests())
+            QCOMPARE(request.headerLines.mid(1).join('\n'),
+                     "Accept: */*\nicy-metadata: 1\nUser-Agent: Sky"_ba);
     }
 
     // No signal follows a cancel made in a slot, not even to the other receivers of
@@ -215,18 +194,14 @@ private Q_SLOTS:
     void cancelFromASlot_data()
     {
         QTest::addColumn<QString>("signal");
-        for (const char *signal : {"redirect", "response", "data", "finish", "fail"})
+        for (const char *signal : {"redirect", "response", "data", "finish"})
             QTest::newRow(signal) << QString::fromLatin1(signal);
     }
     void cancelFromASlot()
     {
         QFETCH(QString, signal);
         m_station->setRoute("/start", Route::redirect(302, "/live"));
-        Route live = stream("HTTP/1.0 200 OK", 300, 20'000); // many small chunks
-        if (signal != u"finish") // then it fails: the connection closes short of this length
-            live.headerFields.emplaceBack("Content-Length", "30000");
-        m_station->setRoute("/live", live);
-        m_station->setRoute("/next", stream("ICY 200 OK", 300, 20'000));
+        m_station->setRoute("/live", stream("ICY 200 OK", 300, 20'000)); // many small chunks
         Recorder recorder, bystander, next;
         QVERIFY(recorder.start(m_station->url(u"/start")));
         bystander.watch(recorder.transfer.get()); // its slots run after the recorder's
@@ -235,37 +210,13 @@ private Q_SLOTS:
             if (event.startsWith(signal)) {
                 // At data, free it through the pointer instead.
                 signal == u"data" ? recorder.transfer.reset() : recorder.transfer->cancel();
-                next.start(m_station->url(u"/next"));
+                next.start(m_station->url(u"/live"));
             }
         };
-        QVERIFY(next.waitForEnd());
-        QCOMPARE(next.events, completed());
-        // The station sees the connection go; give any stray signal time to show.
-        QTRY_COMPARE(m_station->openConnections(), 0);
-        QTest::qWait(200);
+        QVERIFY(next.waitForEnd() && next.events == completed());
+        QTest::qWait(200); // time for any stray signal to show
         QCOMPARE(m_station->requests().size(), signal == u"redirect" ? 2 : 3); // not followed
         QCOMPARE(bystander.events, recorder.events.first(recorder.events.size() - 1));
-    }
-
-    // A slot may open a dialog (a nested event loop); every other stream goes on
-    // meanwhile, and none loses a byte.
-    void concurrentStreamsSurviveANestedEventLoop()
-    {
-        std::array<Recorder, 12> recorders;
-        for (int i = 0; i < 12; ++i) {
-            const Route route = stream("ICY 200 OK", 64 << (i % 6), 40'000 + 1000 * i);
-            m_station->setRoute("/s" + QByteArray::number(i), route);
-            recorders[i].start(m_station->url(u"/s%1"_s.arg(i)));
-        }
-        recorders[0].onEvent = [](const QString &event) {
-            if (event.startsWith(u"response"))
-                QTest::qWait(300);
-        };
-        for (int i = 0; i < 12; ++i) {
-            QVERIFY(recorders[i].waitForEnd());
-            QCOMPARE(recorders[i].events, completed());
-            QCOMPARE(recorders[i].body, StationSimulator::audioBytes(0, 40'000 + 1000 * i));
-        }
     }
 
     // TLS verification stays on.
@@ -276,11 +227,10 @@ private Q_SLOTS:
         tls.setPrivateKey(QSslKey(QByteArray::fromBase64(tlsKey), QSsl::Ec, QSsl::Der));
         tls.setLocalCertificate(QSslCertificate(QByteArray::fromBase64(tlsCertificate), QSsl::Der));
         server.setSslConfiguration(tls);
-        QVERIFY(server.listen(QHostAddress::LocalHost, 0));
         Recorder recorder;
-        const QString url = u"https://127.0.0.1:%1/"_s.arg(server.serverPort());
-        QVERIFY(recorder.start(url, 2) && recorder.waitForEnd());
-        QCOMPARE(recorder.events, QStringList{u"fail"_s});
+        QVERIFY(server.listen(QHostAddress::LocalHost, 0) &&
+                recorder.start(u"https://127.0.0.1:%1/"_s.arg(server.serverPort())) &&
+                recorder.waitForEnd());
         QVERIFY2(recorder.error.contains(u"certificate"), qPrintable(recorder.error));
     }
 };

@@ -2,14 +2,8 @@
 
 #include <optional>
 
-#include <QByteArray>
 #include <QHash>
-#include <QList>
-#include <QObject>
-#include <QPair>
-#include <QString>
-
-class QTcpServer;
+#include <QTcpServer>
 
 // A radio station on 127.0.0.1 for the tests, run by the Qt event loop.
 //
@@ -18,7 +12,7 @@ class QTcpServer;
 // with Shoutcast metadata blocks every metaInterval audio bytes, so a test can
 // check every byte it received. Connections close after the answer; requests
 // are recorded.
-class StationSimulator : public QObject
+class StationSimulator : public QTcpServer
 {
     Q_OBJECT
 
@@ -29,7 +23,7 @@ public:
         std::optional<QByteArray> statusLine = QByteArrayLiteral("HTTP/1.0 200 OK");
         QList<QPair<QByteArray, QByteArray>> headerFields{};
         QByteArray lineEnd = QByteArrayLiteral("\r\n");
-        QByteArray body{}; // unless audio
+        QByteArray body{}; // before the audio, if any
         bool audio = false;
 
         // A metadata block after every metaInterval audio bytes (0: none). The
@@ -42,7 +36,8 @@ public:
         bool repeatTitle = false;
 
         std::optional<qint64> closeAfterAudio{}; // close the connection then
-        std::optional<qint64> stallAfterAudio{}; // send nothing more, stay open
+        // Send nothing more, and never close (a page: after its body).
+        std::optional<qint64> stallAfterAudio{};
 
         // Throttled to bytesPerSecond, in writesPerSecond writes. Or, with
         // maxChunk, one write of 1..maxChunk bytes per pass of the event loop, a
@@ -62,19 +57,21 @@ public:
     struct Request
     {
         QByteArray requestLine;        // "GET /live HTTP/1.1"
-        QByteArray target;             // "/live"
         QList<QByteArray> headerLines; // in order, without line ends
     };
 
-    explicit StationSimulator(QObject *parent = nullptr);
+    using QTcpServer::QTcpServer;
 
-    bool start(); // on 127.0.0.1, at a port the system chooses
-    quint16 port() const;
-    QString url(QStringView path) const; // "http://127.0.0.1:<port><path>"
+    bool start() { return listen(QHostAddress::LocalHost, 0); } // at a port the system chooses
+    quint16 port() const { return serverPort(); }
+    // "http://127.0.0.1:<port><path>"
+    QString url(QStringView path) const
+    {
+        return QStringLiteral("http://127.0.0.1:%1%2").arg(port()).arg(path);
+    }
     // The target as sent, query included; others get 404.
     void setRoute(const QByteArray &target, const Route &route) { m_routes.insert(target, route); }
     QList<Request> requests() const { return m_requests; }
-    int openConnections() const { return m_open; }
 
     // Audio byte i is (i * 7 + i / 251) & 0xff: no short period, so a lost,
     // doubled or moved byte changes what follows.
@@ -93,8 +90,8 @@ Q_SIGNALS:
 private:
     class Connection;
 
-    QTcpServer *m_server;
+    void incomingConnection(qintptr socket) override;
+
     QHash<QByteArray, Route> m_routes;
     QList<Request> m_requests;
-    int m_open = 0;
 };

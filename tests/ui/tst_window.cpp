@@ -4,8 +4,6 @@
 #include <QtTest>
 #include <QtWidgets>
 
-#include "model/recording.h"
-#include "model/recordinglist.h"
 #include "platform/clock.h"
 #include "platform/textencodings.h"
 #include "stationsimulator.h"
@@ -22,29 +20,10 @@ const QString storedUrl = u"http://127.0.0.1:9/stream"_s; // nothing listens
 const QStringList week =
     u"monButton tueButton wedButton thuButton friButton satButton sunButton"_s.split(u' ');
 
-Settings row(const QString &name, const std::function<void(Settings &)> &edit = {})
-{
-    Settings settings;
-    settings.name = name;
-    settings.url = storedUrl;
-    if (edit)
-        edit(settings);
-    return settings;
-}
-
-QJsonArray stored()
+QByteArray stored()
 {
     QFile file(RecordingList::filePath());
-    return QJsonDocument::fromJson(file.open(QIODevice::ReadOnly) ? file.readAll() : "").array();
-}
-
-// "a|b": the names of the rows in the list file.
-QString storedNames()
-{
-    QStringList names;
-    for (const QJsonValue &entry : stored())
-        names.append(entry[u"name"].toString());
-    return names.join(u'|');
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace
@@ -55,33 +34,39 @@ class TestWindow : public QObject
 
     StationSimulator m_station;
     std::unique_ptr<MainWindow> m_window;
-    QStringList m_told; // "title: text" of every alert
+    QStringList m_told; // the title of every alert
     AlertAnswer m_answer = AlertAnswer::Default;
 
-    // A new window on a list file that holds exactly these rows.
-    void open(const QList<Settings> &rows)
+    // A new window on a list file of rows with these names, "a|b", every day
+    // ticked so that a day cleared shows; the first row, changed by firstRow,
+    // is returned.
+    Settings open(const QString &names, const std::function<void(Settings &)> &firstRow = {})
     {
         m_window.reset();
         m_told.clear();
         RecordingList list;
-        for (const Settings &settings : rows)
+        for (const QString &name : names.split(u'|')) {
+            Settings settings = Settings::fromJson({{u"name"_s, name}, {u"url"_s, storedUrl}});
+            settings.days.fill(true);
+            if (firstRow && list.isEmpty())
+                firstRow(settings);
             list.append(std::make_unique<Recording>(settings));
+        }
         list.store();
         m_window = std::make_unique<MainWindow>();
+        return list.at(0)->settings();
     }
     template<class W = QWidget> W *ctl(const QString &n) { return m_window->findChild<W *>(n); }
+    static QMetaProperty user(const QWidget *w) { return w->metaObject()->userProperty(); }
 
     // What these controls show, joined by "|", a button "1" or "0"; or another
     // property of theirs.
-    QString shownBy(const QStringList &names, const char *property = nullptr)
+    QString shownBy(const QStringList &names, const char *prop = nullptr)
     {
         QStringList shown;
         for (const QString &name : names) {
-            const QWidget *widget = ctl(name);
-            const QVariant value = property ? widget->property(property)
-                                            : widget->metaObject()->userProperty().read(widget);
-            shown.append(value.typeId() == QMetaType::Bool ? QString::number(value.toBool())
-                                                           : value.toString());
+            const QVariant v = prop ? ctl(name)->property(prop) : user(ctl(name)).read(ctl(name));
+            shown.append(v.typeId() == QMetaType::Bool ? QString::number(v.toInt()) : v.toString());
         }
         return shown.join(u'|');
     }
@@ -90,7 +75,7 @@ private Q_SLOTS:
     void initTestCase()
     {
         setAlertPresenter([this](QWidget *, const Alert &alert) {
-            m_told.append(alert.title + u": "_s + alert.text);
+            m_told.append(alert.title);
             return m_answer;
         });
         // A Wednesday at 09:00: every start at the default 10:00 is far off.
@@ -128,24 +113,19 @@ private Q_SLOTS:
         add("startTime", 1439, u"11|59|PM"_s, u" 7 h|30 min|pm"_s, 1170);
         add("startTime", 1439, u"11|59|PM"_s, u"99999999999|0|"_s, std::numeric_limits<int>::max());
         add("duration", 150, u"2|30"_s, u"1 h|-5"_s, 55);
-        const auto encodings = TextEncodings::available();
-        add("shoutLang", qint32(encodings.last().number), encodings.last().displayName);
-        add("shoutLang", 424242, encodings.first().displayName, {},
-            qint32(encodings.first().number)); // not offered
+        const auto offered = TextEncodings::available();
+        add("shoutLang", qint32(offered.last().number), offered.last().displayName);
+        // Not offered: the first is shown, and saved.
+        add("shoutLang", 424242, offered.first().displayName, {}, qint32(offered.first().number));
         add("days", QVariantList{true, false, false, false, true, false, true}, u"1|0|0|0|1|0|1"_s);
         // The checks of a save: a name loses the capture marker first.
         const QString jazz = u"Jazz"_s, url = u"https://a.example:8000/"_s;
         add("name", jazz, jazz, u" Jazz ** "_s);
         add("name", jazz, jazz, u"JAZZ"_s, u"JAZZ"_s);
-        add("name", jazz, jazz, u"other *"_s, {},
-            u"Name already in use: You already have a recording named other. Please edit "
-            "your entry."_s);
+        add("name", jazz, jazz, u"other *"_s, {}, u"Name already in use"_s);
         add("url", url, url, u"\t"_s + url);
-        add("url", url, url, u"  "_s, {},
-            u"Missing Station URL: Please fill in the station field"_s);
-        for (const QString &invalid : {u"http://"_s, u"ftp://a.example/"_s})
-            add("url", url, url, invalid, {},
-                u"Invalid URL: Station URL is invalid. Perhaps you should start it with http://?"_s);
+        add("url", url, url, u"  "_s, {}, u"Missing Station URL"_s);
+        add("url", url, url, u"ftp://a.example/"_s, {}, u"Invalid URL"_s);
     }
     // Settings -> controls (-> typed) -> settings: one field changes, no other,
     // unless the save is refused.
@@ -159,19 +139,15 @@ private Q_SLOTS:
         QFETCH(QString, told);
         const auto field = std::ranges::find_if(Settings::fields(),
                                                 [&key](const auto &f) { return key == f.key; });
-        Settings expected = row(u"Show"_s, [&](Settings &s) { field->assign(s, value); });
-        open({expected, row(u"Other"_s)});
-        const QString control = QString::fromLatin1(field->control);
+        Settings expected = open(u"Show|Other"_s, [&](Settings &s) { field->assign(s, value); });
         const QStringList widgets =
-            control == u"startTime"  ? QStringList{u"hourTime"_s, u"minuteTime"_s, u"ampm"_s}
-            : control == u"duration" ? QStringList{u"hourDuration"_s, u"minuteDuration"_s}
-            : control == u"days"     ? week
-                                     : QStringList{control};
+            key == "startTime"  ? QStringList{u"hourTime"_s, u"minuteTime"_s, u"ampm"_s}
+            : key == "duration" ? QStringList{u"hourDuration"_s, u"minuteDuration"_s}
+            : key == "days"     ? week
+                                : QStringList{QString::fromLatin1(field->control)};
         QCOMPARE(shownBy(widgets), shown);
-        for (qsizetype i = 0; !typed.isEmpty() && i < widgets.size(); ++i) {
-            QWidget *widget = ctl(widgets[i]);
-            widget->metaObject()->userProperty().write(widget, typed.section(u'|', int(i), int(i)));
-        }
+        for (qsizetype i = 0; !typed.isEmpty() && i < widgets.size(); ++i)
+            user(ctl(widgets[i])).write(ctl(widgets[i]), typed.section(u'|', i, i));
         QCOMPARE(m_window->editor().save(), told.isEmpty());
         QCOMPARE(m_told.join(u'\n'), told);
         if (told.isEmpty())
@@ -181,31 +157,22 @@ private Q_SLOTS:
         const QString log = m_window->list().at(0)->logText();
         QCOMPARE(log.count(u'\n'), told.isEmpty() ? 2 : 1);
         expected.log = told.isEmpty() ? log : QString();
-        QCOMPARE(stored().at(0).toObject(), expected.toJson());
+        QCOMPARE(QJsonDocument::fromJson(stored())[0].toObject(), expected.toJson());
     }
 
-    void enablesControls_data()
-    {
-        QTest::addColumn<QStringList>("clicked");
-        QTest::addColumn<QString>("enabled"); // Daily, the 7 days, the 4 split options
-        QTest::newRow("all off") << QStringList() << u"1 1111111 0000"_s;
-        QTest::newRow("daily") << QStringList{u"dailyButton"_s} << u"1 0000000 0000"_s;
-        QTest::newRow("once, split")
-            << QStringList{u"onceButton"_s, u"splitButton"_s} << u"0 1111111 1111"_s;
-        QTest::newRow("once beats daily")
-            << QStringList{u"dailyButton"_s, u"onceButton"_s} << u"0 1111111 0000"_s;
-    }
+    // Daily, Split and Once clicked in turn: after each, which of the 7 days,
+    // the 4 split options and Daily can be set. Once beats Daily.
     void enablesControls()
     {
-        QFETCH(QStringList, clicked);
-        QFETCH(QString, enabled);
-        open({row(u"Jazz"_s)});
-        for (const QString &button : clicked)
-            ctl<QAbstractButton>(button)->click();
+        open(u"Jazz"_s);
         const QStringList controls =
-            QStringList{u"dailyButton"_s} + week +
-            u"shoutLang shoutLangLabel splitTitle keepPartial"_s.split(u' ');
-        QCOMPARE(shownBy(controls, "enabled").remove(u'|'), enabled.remove(u' '));
+            week + u"shoutLang shoutLangLabel splitTitle keepPartial dailyButton"_s.split(u' ');
+        QStringList enabled;
+        for (const QString &button : {u"dailyButton"_s, u"splitButton"_s, u"onceButton"_s}) {
+            ctl<QAbstractButton>(button)->click();
+            enabled.append(shownBy(controls, "enabled").remove(u'|'));
+        }
+        QCOMPARE(enabled, QStringList({u"000000000001"_s, u"000000011111"_s, u"111111111110"_s}));
     }
 
     void runsListCommands_data()
@@ -213,20 +180,20 @@ private Q_SLOTS:
         // Lists of names are written "a|b|c".
         QTest::addColumn<QString>("command"); // its button; "cancel": Delete, then Cancel
         QTest::addColumn<QString>("rows");
-        QTest::addColumn<int>("shown");       // its artist is edited before the command
-        QTest::addColumn<QString>("after");   // in the list file
-        QTest::addColumn<QString>("current"); // name|artist shown afterwards
+        QTest::addColumn<int>("shown"); // its artist is edited before the command
+        // The names in the list file, then the name|artist shown.
+        QTest::addColumn<QString>("after");
         const QString nr = u"New Recording %1"_s, abc = u"a|b|c"_s;
         const QString gap = nr.arg(1) + u'|' + nr.arg(3);
         QTest::newRow("new fills a gap")
-            << u"new"_s << gap << 1 << gap << nr.arg(2) + u"|Skyvane"_s;
-        QTest::newRow("clone") << u"clone"_s << u"a|a 2"_s << 0 << u"a|a 2"_s << u"a 3|Edited"_s;
-        QTest::newRow("delete the last") << u"delete"_s << abc << 2 << u"a|b"_s << u"b|Skyvane"_s;
-        QTest::newRow("delete the middle") << u"delete"_s << abc << 1 << u"a|c"_s << u"c|Skyvane"_s;
+            << u"new"_s << gap << 1 << gap + u" / "_s + nr.arg(2) + u"|Skyvane"_s;
+        QTest::newRow("clone") << u"clone"_s << u"a|a 2"_s << 0 << u"a|a 2 / a 3|Edited"_s;
+        QTest::newRow("delete the last") << u"delete"_s << abc << 2 << u"a|b / b|Skyvane"_s;
+        QTest::newRow("delete the middle") << u"delete"_s << abc << 1 << u"a|c / c|Skyvane"_s;
         QTest::newRow("delete the only")
-            << u"delete"_s << u"a"_s << 0 << nr.arg(1) << nr.arg(1) + u"|Skyvane"_s;
-        QTest::newRow("delete cancelled") << u"cancel"_s << abc << 0 << abc << u"a|Edited"_s;
-        QTest::newRow("revert") << u"revert"_s << abc << 0 << abc << u"a|Skyvane"_s;
+            << u"delete"_s << u"a"_s << 0 << nr.arg(1) + u" / "_s + nr.arg(1) + u"|Skyvane"_s;
+        QTest::newRow("delete cancelled") << u"cancel"_s << abc << 0 << abc + u" / a|Edited"_s;
+        QTest::newRow("revert") << u"revert"_s << abc << 0 << abc + u" / a|Skyvane"_s;
     }
     void runsListCommands()
     {
@@ -234,73 +201,66 @@ private Q_SLOTS:
         QFETCH(QString, rows);
         QFETCH(int, shown);
         QFETCH(QString, after);
-        QFETCH(QString, current);
-        const bool adds = command == u"new"_s || command == u"clone"_s;
         m_answer = command == u"cancel"_s ? AlertAnswer::Default : AlertAnswer::Alternate;
-        QList<Settings> list;
-        for (const QString &name : rows.split(u'|'))
-            list.append(row(name));
-        open(list);
+        open(rows);
         m_window->editor().show(shown);
         ctl<QLineEdit>(u"artistField"_s)->setText(u"Edited"_s);
         ctl<QAbstractButton>(command.replace(u"cancel"_s, u"delete"_s) + u"Button"_s)->click();
-        QCOMPARE(shownBy({u"recordingChoice"_s, u"artistField"_s}), current);
         // New and Clone save the row shown first and store the list without the
         // row they add; Delete stores the list; nothing else saves.
-        QCOMPARE(storedNames(), after);
-        if (shown < stored().size())
-            QCOMPARE(stored().at(shown)[u"customArtist"].toString(),
-                     adds ? u"Edited"_s : u"Skyvane"_s);
+        QStringList names;
+        for (const QJsonValue &entry : QJsonDocument::fromJson(stored()).array())
+            names.append(entry[u"name"].toString());
+        QCOMPARE(names.join(u'|') + u" / "_s + shownBy({u"recordingChoice"_s, u"artistField"_s}),
+                 after);
+        QCOMPARE(stored().contains("Edited"), command == u"new"_s || command == u"clone"_s);
     }
 
     void takesDroppedStations_data()
     {
-        QTest::addColumn<QString>("url"); // none: text only
-        QTest::addColumn<QString>("mozUrl");
-        QTest::addColumn<QString>("shown"); // name|playlist|station; none: refused
+        // As text/x-moz-url has it, the URL then a line with its title; none: text only.
+        QTest::addColumn<QString>("link");
+        QTest::addColumn<QString>("shown"); // drop action|name|playlist|station
         QTest::newRow("link with its title")
-            << u"http://a.example/live stream"_s
             << u"http://a.example/live stream\r\nRadio Ünïcode\r\n"_s
-            << u"Radio Ünïcode|Radio Ünïcode|http://a.example/live%20stream"_s;
-        QTest::newRow("plain URL list") << u"https://a.example/aac"_s << QString()
-                                        << u"Jazz|My Skyvane Recordings|https://a.example/aac"_s;
-        QTest::newRow("text only") << QString() << QString() << QString();
+            << u"1|Radio Ünïcode|Radio Ünïcode|http://a.example/live%20stream"_s;
+        QTest::newRow("plain URL list") << u"https://a.example/aac"_s
+                                        << u"1|Jazz|My Skyvane Recordings|https://a.example/aac"_s;
+        QTest::newRow("text only") << QString() << u"0|Jazz|My Skyvane Recordings|"_s + storedUrl;
     }
     void takesDroppedStations()
     {
-        QFETCH(QString, url);
-        QFETCH(QString, mozUrl);
+        QFETCH(QString, link);
         QFETCH(QString, shown);
-        open({row(u"Jazz"_s)});
+        open(u"Jazz"_s);
         QMimeData data;
         data.setText(u"http://a.example/"_s);
-        if (!url.isEmpty())
-            data.setUrls({QUrl(url)});
+        if (!link.isEmpty())
+            data.setUrls({QUrl(link.section(u"\r\n"_s, 0, 0))});
         // A browser's text/x-moz-url: UTF-16 of this machine's byte order.
-        if (!mozUrl.isEmpty())
-            data.setData(u"text/x-moz-url"_s, QStringEncoder(QStringEncoder::Utf16).encode(mozUrl));
+        if (link.contains(u'\n'))
+            data.setData(u"text/x-moz-url"_s, QStringEncoder(QStringEncoder::Utf16).encode(link));
         QDragEnterEvent enter({}, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton,
                               Qt::NoModifier);
         QCoreApplication::sendEvent(m_window.get(), &enter);
         QDropEvent drop({}, enter.possibleActions(), &data, Qt::LeftButton, Qt::NoModifier);
         QCoreApplication::sendEvent(m_window.get(), &drop);
-        QCOMPARE(enter.isAccepted() && drop.isAccepted() ? drop.dropAction() : Qt::IgnoreAction,
-                 shown.isEmpty() ? Qt::IgnoreAction : Qt::CopyAction);
-        QCOMPARE(shownBy({u"recordingChoice"_s, u"playlistField"_s, u"stationField"_s}),
-                 shown.isEmpty() ? u"Jazz|My Skyvane Recordings|"_s + storedUrl : shown);
+        const bool taken = enter.isAccepted() && drop.isAccepted();
+        QCOMPARE(QString::number(taken ? drop.dropAction() : Qt::IgnoreAction) + u'|' +
+                     shownBy({u"recordingChoice"_s, u"playlistField"_s, u"stationField"_s}),
+                 shown);
         // Only the controls change: nothing is saved until the user saves.
         QCOMPARE(m_window->list().at(0)->settings().url, storedUrl);
     }
 
-    // A "once" recording captured from a real station: the controls follow the
-    // recording shown, whichever it is, and closing ends the capture and saves.
+    // A recording made "once" and captured from a real station: the controls
+    // follow the recording shown, whichever it is, and closing ends the capture
+    // and saves.
     void followsACapture()
     {
-        const auto everyDay = [](Settings &s) { s.days.fill(true); };
-        Settings live = row(u"Live"_s, everyDay);
-        live.url = m_station.url(u"/live");
-        live.once = true;
-        open({live, row(u"Another"_s, everyDay)});
+        open(u"Live|Another"_s);
+        ctl<QAbstractButton>(u"onceButton"_s)->click();
+        ctl<QLineEdit>(u"stationField"_s)->setText(m_station.url(u"/live"));
         m_window->show();
         Recording *capturing = m_window->list().at(0);
         auto *log = ctl<QPlainTextEdit>(u"log"_s);
@@ -325,16 +285,13 @@ private Q_SLOTS:
         QCOMPARE(shownBy(week), u"1|1|1|1|1|1|1"_s);
         QCOMPARE(log->toPlainText(), m_window->list().at(1)->logText());
         // The picker marks the row that captures.
-        auto *picker = ctl<QComboBox>(u"recordingChoice"_s);
-        picker->showPopup();
-        QCOMPARE(picker->itemText(1), u"Live *"_s);
-        picker->hidePopup();
+        ctl<QComboBox>(u"recordingChoice"_s)->showPopup();
+        QCOMPARE(ctl<QComboBox>(u"recordingChoice"_s)->itemText(1), u"Live *"_s);
         // Closing ends the capture and saves the row shown.
         ctl<QLineEdit>(u"playlistField"_s)->setText(u"Saved on closing"_s);
         QVERIFY(m_window->close());
         QVERIFY(!capturing->isCapturing());
-        QCOMPARE(stored().at(m_window->editor().currentIndex())[u"playList"].toString(),
-                 u"Saved on closing"_s);
+        QVERIFY(stored().contains("Saved on closing"));
     }
 };
 
