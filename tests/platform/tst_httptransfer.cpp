@@ -167,7 +167,7 @@ private Q_SLOTS:
         QFETCH(Outcome, expected);
         m_station->setRoute("/start", route);
         m_station->setRoute("/b?3", Route::redirect(308, "?e")); // against its own address
-        m_station->setRoute("/b?e", Route::redirect(302, m_station->url(u"/end").toUtf8()));
+        m_station->setRoute("/b?e", Route::redirect(300, m_station->url(u"/end").toUtf8()));
         m_station->setRoute("/end", stream("ICY 200 OK", 0, 1000));
         Recorder recorder;
         recorder.onEvent = [&](const QString &event) { // nothing is asked while a slot runs
