@@ -213,7 +213,7 @@ void CurlDriver::watchSocket(curl_socket_t socket, int what)
 void CurlDriver::onSocketsReady()
 {
     if (m_running) {
-        // A delegate runs a nested event loop inside a curl callback, and curl
+        // A slot runs a nested event loop inside a curl callback, and curl
         // cannot be entered twice: listen again once the outer call returns.
         m_epollNotifier.setEnabled(false);
         m_suppressed = true;

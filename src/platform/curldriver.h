@@ -47,7 +47,7 @@ protected:
 // every socket that became ready.
 //
 // curl refuses to add or remove handles from inside its own callbacks, and those
-// callbacks reach delegates that may cancel or start transfers. Requests made
+// callbacks reach slots that may cancel or start transfers. Requests made
 // while curl runs are therefore carried out as soon as it returns.
 class CurlDriver : public QObject
 {
