@@ -14,6 +14,12 @@ class TestHeadless : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
+    // As on a server: the program must not need a display at all.
+    void initTestCase()
+    {
+        for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+            qunsetenv(name);
+    }
     // Runs before any list file exists.
     void answersAndExits_data()
     {
