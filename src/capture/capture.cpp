@@ -168,7 +168,7 @@ void Capture::onFailed(const QString &error)
 
 void Capture::checkProgress()
 {
-    const qint32 minutes = qint32(m_startDate.msecsTo(Clock::now()) / (60 * 1000));
+    const qint32 minutes = elapsedMinutes();
     const qint64 size = m_demuxer ? m_demuxer->audioBytes() : 0;
     log(QStringLiteral("Data size is %1 at %2 minutes\n").arg(size).arg(minutes));
     if (size == m_lastSize) {
@@ -186,11 +186,16 @@ void Capture::checkProgress()
     }
 }
 
+// Whole minutes since the capture first started, truncated.
+qint32 Capture::elapsedMinutes() const
+{
+    return qint32(m_startDate.msecsTo(Clock::now()) / (60 * 1000));
+}
+
 // The capture broke off before its time: resume it when enough time is left.
 void Capture::breakOff()
 {
-    const qint32 elapsed = qint32(m_startDate.msecsTo(Clock::now()) / (60 * 1000));
-    if (m_settings.reconnect && m_settings.duration - elapsed > resumeThresholdMinutes)
+    if (m_settings.reconnect && m_settings.duration - elapsedMinutes() > resumeThresholdMinutes)
         m_resume = true;
     end();
 }
@@ -218,8 +223,9 @@ void Capture::audioReceived(QByteArrayView audio)
 
 void Capture::inBandHeadReceived(QByteArrayView head)
 {
-    log(decode(head));
-    const StationHeaders headers = StationHeaders::fromInBandHead(decode(head));
+    const QString text = decode(head);
+    log(text);
+    const StationHeaders headers = StationHeaders::fromInBandHead(text);
     if (headers.mimeType) {
         if (StationHeaders::isOgg(*headers.mimeType))
             log(QStringLiteral("Detected ogg from icecast data\n"));

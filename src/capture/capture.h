@@ -55,6 +55,7 @@ private:
     void onFinished();
     void onFailed(const QString &error);
     void checkProgress();
+    qint32 elapsedMinutes() const;
     void breakOff();
     void end();
 

@@ -113,7 +113,7 @@ public:
         if (hour > 11)
             hour -= 12;
         setText(m_hour, QString::number(hour == 0 ? 12 : hour));
-        setText(m_minute, TrackName::twoDigits(minutes - 60 * (minutes / 60)));
+        setText(m_minute, TrackName::twoDigits(minutes % 60));
     }
 
 private:
@@ -129,7 +129,7 @@ public:
     {
         const qint32 minutes = value.toInt();
         setText(m_hours, QString::number(minutes / 60));
-        setText(m_minutes, TrackName::twoDigits(minutes - 60 * (minutes / 60)));
+        setText(m_minutes, TrackName::twoDigits(minutes % 60));
     }
 
 private:
@@ -221,21 +221,13 @@ std::unique_ptr<FieldEditor> compositeEditor(QWidget *root, const char *control)
     return nullptr;
 }
 
-bool isComposite(const char *control)
-{
-    for (const char *name : {"startTime", "duration", "shoutLang", "days"}) {
-        if (std::strcmp(control, name) == 0)
-            return true;
-    }
-    return false;
-}
-
 } // namespace
 
 std::unique_ptr<FieldEditor> FieldEditor::forControl(QWidget *root, const char *control)
 {
-    if (isComposite(control))
-        return compositeEditor(root, control);
+    // The composite names are no widget's, so a missing part gives nullptr below too.
+    if (std::unique_ptr<FieldEditor> composite = compositeEditor(root, control))
+        return composite;
     QWidget *widget = child<QWidget>(root, control);
     if (auto *button = qobject_cast<QAbstractButton *>(widget))
         return std::make_unique<ButtonEditor>(button);
