@@ -32,6 +32,10 @@ DateParts partsOf(const QDateTime &when)
             hour < 12 ? QStringLiteral("AM") : QStringLiteral("PM")};
 }
 
+// Path separators, the quotes and colon that confuse players and shells, and
+// what FAT and exFAT refuse (music often goes to a stick or a phone).
+const QString refusedCharacters = QStringLiteral("/\\:'\"*?<>|");
+
 qsizetype utf8Length(char32_t c)
 {
     return c < 0x80 ? 1 : c < 0x800 ? 2 : c < 0x10000 ? 3 : 4;
@@ -44,11 +48,11 @@ QString twoDigits(int value)
     return QStringLiteral("%1").arg(value, 2, 10, QChar(u'0'));
 }
 
-QString madeFileBase(const QString &base, const QDateTime &when)
+QString madeFileDate(const QDateTime &when)
 {
     const DateParts p = partsOf(when);
-    return base + u'_' + p.month + u'_' + p.day + u'_' + p.year + QStringLiteral("__") + p.hour12 +
-           u'_' + p.minute + p.ampm;
+    return u'_' + p.month + u'_' + p.day + u'_' + p.year + QStringLiteral("__") + p.hour12 + u'_' +
+           p.minute + p.ampm;
 }
 
 QString madeTitle(const QString &base, const QDateTime &when)
@@ -63,17 +67,16 @@ QString cleanStreamTitle(const QString &streamTitle)
     QString cleaned;
     cleaned.reserve(streamTitle.size());
     for (const QChar c : streamTitle) {
-        if (c == u'~' || c.category() == QChar::Other_Control)
+        if (c == u'~' || c.category() == QChar::Other_Control || (c == u'.' && cleaned.isEmpty()))
             continue;
-        const bool refused = c == u'/' || c == u'\\' || c == u':' || c == u'\'' || c == u'"';
-        cleaned.append(refused ? QChar(u'_') : c);
+        cleaned.append(refusedCharacters.contains(c) ? QChar(u'_') : c);
     }
     return cleaned.isEmpty() ? QStringLiteral("Untitled") : cleaned;
 }
 
-QString fitFileName(const QString &base, const QString &extension, qsizetype maxBytes)
+QString fitFileName(const QString &base, const QString &kept, qsizetype maxBytes)
 {
-    const qsizetype room = maxBytes - extension.toUtf8().size();
+    const qsizetype room = maxBytes - kept.toUtf8().size();
     qsizetype bytes = 0;
     qsizetype end = 0;
     while (end < base.size()) {
@@ -86,7 +89,12 @@ QString fitFileName(const QString &base, const QString &extension, qsizetype max
         bytes += size;
         end += units;
     }
-    return base.left(end) + extension;
+    return base.left(end) + kept;
+}
+
+QString counterSuffix(int counter)
+{
+    return counter > 1 ? QStringLiteral(" (%1)").arg(counter) : QString();
 }
 
 QString fileNameSafe(QStringView text)

@@ -12,6 +12,10 @@
 // The track files of one capture: opens, names, writes, cuts, renames and
 // deletes them. Every file name rule lives in TrackName; this class applies
 // them in the track folder (the music folder's "Skyvane").
+//
+// It never replaces a file: a name already taken gets a counter, " (2)",
+// " (3)" ... before the extension. So the only files it ever deletes are the
+// ones it created itself.
 class TrackWriter
 {
 public:
@@ -41,6 +45,12 @@ public:
     void write(QByteArrayView audio);
 
     bool isOpen() const { return bool(m_file); }
+    // Whether the open track's file is no longer where it was opened: removed,
+    // with its folder or alone, or replaced. Audio written now would be lost.
+    bool wasRemoved() const;
+    // Gives up the open track, whose file is gone, and goes on in a new file
+    // opened as the last one was. Throws "FileOpenFailed".
+    void reopen(const QDateTime &now);
     // Whether the open (or last) track's title was made up rather than sent.
     bool madeTitle() const { return m_track.madeTitle; }
     const QString &title() const { return m_track.title; }
@@ -52,7 +62,21 @@ public:
     std::optional<Track> close(bool incomplete, bool keepPartial, qint32 interval);
 
 private:
+    void createFile();
+    void renameToStartOf();
+    void removeOwnFile();
+
     LogFunction m_log;
     std::unique_ptr<QFile> m_file;
     Track m_track;
+    // What the open track was named from: the file name is m_stem cut to fit,
+    // then m_kept, a counter when needed, and m_extension.
+    QString m_streamTitle;
+    QString m_madeBase;
+    QString m_stem;
+    QString m_kept;
+    QString m_extension;
+    // The open file's identity, to tell whether its path still leads to it.
+    quint64 m_device = 0;
+    quint64 m_inode = 0;
 };

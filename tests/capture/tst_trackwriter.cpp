@@ -1,5 +1,6 @@
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLocale>
 #include <QTest>
 
@@ -14,6 +15,8 @@ using namespace Qt::StringLiterals;
 namespace {
 
 const QDateTime noon(QDate(2026, 3, 1), QTime(12, 5));
+// A recording name long enough that made file names must be cut.
+const QString base = u"Desk %d "_s + QString(250, u'y');
 // Four bytes of UTF-8, two UTF-16 units.
 const QString clef = u"\U0001D11E"_s;
 
@@ -37,6 +40,9 @@ private Q_SLOTS:
         QTest::newRow("refused and control characters")
             << u"clean"_s << u"A/B\\C:D'E\"F~G\tКино\x01\n"_s << u"A_B_C_D_E_FGКино"_s;
         QTest::newRow("nothing left") << u"clean"_s << u"~\x02"_s << u"Untitled"_s;
+        QTest::newRow("leading dots, what FAT refuses")
+            << u"clean"_s << u"..~.Why? <a*b> | c.d."_s << u"Why_ _a_b_ _ c.d."_s;
+        QTest::newRow("only dots") << u"clean"_s << u"..."_s << u"Untitled"_s;
         QTest::newRow("fit, pair never split") << u"fit"_s << u"ab"_s + clef.repeated(60) + u'x'
                                                << u"ab"_s + clef.repeated(60) + u".mp3"_s;
         QTest::newRow("safe empty") << u"safe"_s << QString() << u"_"_s;
@@ -59,39 +65,51 @@ private Q_SLOTS:
 
     void tracks_data()
     {
-        QTest::addColumn<QString>("streamTitle"); // empty: made up from "Desk %d" and the time
+        QTest::addColumn<QString>("streamTitle"); // empty: made up from `base` and the time
         QTest::addColumn<qint64>("written");
         QTest::addColumn<int>("interval");
-        QTest::addColumn<int>("end"); // 0 complete, 1 incomplete, 2 incomplete and kept
-        // The track left ("" none), there beforehand as a stale file to be replaced.
-        // Ending in '/': a folder there instead, so that open fails even for root.
-        QTest::addColumn<QString>("file");
+        // 0 complete, 1 incomplete, 2 incomplete and kept, 3 removed while written
+        QTest::addColumn<int>("end");
+        // A file there beforehand that must stay as it is; "/": the track folder
+        // is a plain file, so that open fails even for root.
+        QTest::addColumn<QString>("existing");
+        QTest::addColumn<QString>("file"); // the track left, "" none
         QTest::addColumn<qint64>("onDisk");
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("log");
         const QString song = u"Writting data to Song.mp3\n"_s;
+        const QString song2 = u"Writting data to Song (2).mp3\n"_s;
         QTest::newRow("262144 stays, judged before the cut")
-            << u"Song"_s << 262144LL << 8192 << 0 << u"Song.mp3"_s << 262144LL - 8192 << u"Song"_s
-            << song + u"File size is 262144 bytes\n"_s;
-        QTest::newRow("made title, one interval is not cut")
-            << QString() << 300000LL << 300000 << 0 << u"Desk %d_Mar_01_2026__12_05PM.mp3"_s
-            << 300000LL << u"Desk %d - Mar 01, 2026 12:05PM"_s
-            << u"Writting data to Desk %d_Mar_01_2026__12_05PM.mp3\nFile size is 300000 bytes\n"_s;
-        QTest::newRow("incomplete deleted")
-            << u"Song"_s << 300000LL << -1 << 1 << QString() << 0LL << u"Song"_s
-            << song + u"Deleting the last (incomplete) shoutcast song\n"_s;
+            << u"Song"_s << 262144LL << 8192 << 0 << QString() << u"Song.mp3"_s << 262144LL - 8192
+            << u"Song"_s << song + u"File size is 262144 bytes\n"_s;
+        // A long made name loses the end of its base, never the date or counter.
+        const QString date = u"_Mar_01_2026__12_05PM"_s;
+        const QString made = u"Desk %d "_s + QString(209, u'y') + date + u" (2).mp3"_s;
+        QTest::newRow("made title, name taken, one interval is not cut")
+            << QString() << 300000LL << 300000 << 0
+            << u"Desk %d "_s + QString(213, u'y') + date + u".mp3"_s << made << 300000LL
+            << base + u" - Mar 01, 2026 12:05PM"_s
+            << u"Writting data to "_s + made + u"\nFile size is 300000 bytes\n"_s;
+        QTest::newRow("incomplete deleted, the earlier track stays")
+            << u"Song"_s << 300000LL << -1 << 1 << u"Song.mp3"_s << QString() << 0LL << u"Song"_s
+            << song2 + u"Deleting the last (incomplete) shoutcast song\n"_s;
         // The name is cut so that "Start of " still fits in 255 bytes.
         const QString xs(235, u'x'), cut = u"AC_DC_ "_s + xs + u".mp3"_s;
-        QTest::newRow("incomplete kept, cleaned long name")
+        QTest::newRow("incomplete kept, cleaned long name, renamed beside a taken one")
             << u"AC/DC: "_s + xs + u"xx"_s << 300000LL << 1000 << 2 << u"Start of "_s + cut
-            << 299000LL << u"Start of AC/DC: "_s + xs + u"xx"_s
+            << u"Start of AC_DC_ "_s + xs.left(231) + u" (2).mp3"_s << 299000LL
+            << u"Start of AC/DC: "_s + xs + u"xx"_s
             << u"Writting data to "_s + cut + u"\nFile size is 300000 bytes\n"_s;
         QTest::newRow("incomplete kept, 262143 is tiny")
-            << u"Song"_s << 262143LL << -1 << 2 << QString() << 0LL << u"Start of Song"_s
-            << song + u"Data size is tiny (262143 bytes), deleting song\n"_s;
+            << u"Song"_s << 262143LL << -1 << 2 << QString() << QString() << 0LL
+            << u"Start of Song"_s << song + u"Data size is tiny (262143 bytes), deleting song\n"_s;
+        QTest::newRow("removed while written")
+            << u"Song"_s << 300000LL << -1 << 3 << QString() << QString() << 0LL << u"Song"_s
+            << song + u"File access error: "_s + TrackWriter::folder() +
+                   u"/Song.mp3 was removed while it was written\n"_s;
         QTest::newRow("open fails")
-            << u"Song"_s << 300000LL << -1 << 0 << u"Song.mp3/"_s << 0LL << u"Song"_s
-            << song + u"FileOpenFailed "_s + TrackWriter::folder() + u"/Song.mp3"_s;
+            << u"Song"_s << 300000LL << -1 << 0 << u"/"_s << QString() << 0LL << u"Song"_s
+            << u"FileOpenFailed "_s + TrackWriter::folder() + u"/Song.mp3"_s;
     }
     void tracks()
     {
@@ -99,34 +117,45 @@ private Q_SLOTS:
         QFETCH(qint64, written);
         QFETCH(int, interval);
         QFETCH(int, end);
+        QFETCH(QString, existing);
         QFETCH(QString, file);
         QFETCH(qint64, onDisk);
         QFETCH(QString, title);
         QFETCH(QString, log);
         const QString folder = TrackWriter::folder() + u'/';
-        const bool blocked = file.endsWith(u'/');
-        QVERIFY(QDir().mkpath(blocked ? folder + file : folder));
-        if (!file.isEmpty() && !blocked)
-            QVERIFY(QFile(folder + file).open(QIODevice::WriteOnly));
+        const bool blocked = existing == u"/";
+        QVERIFY(QDir().mkpath(blocked ? QFileInfo(TrackWriter::folder()).path() : folder));
+        QFile old(blocked ? TrackWriter::folder() : folder + existing);
+        if (!existing.isEmpty())
+            QVERIFY(old.open(QIODevice::WriteOnly) && old.write("old") == 3);
+        old.close();
         QString lines;
         TrackWriter writer([&lines](const QString &line) { lines += line; });
         try {
-            writer.open(streamTitle, u"Desk %d"_s, noon, u".mp3"_s);
+            writer.open(streamTitle, base, noon, u".mp3"_s);
         } catch (const NamedFailure &failure) {
             lines += failure.name() + u' ' + failure.reason();
         }
         const QByteArray data = StationSimulator::audioBytes(0, written);
         writer.write(QByteArrayView(data).first(1000));
         writer.write(QByteArrayView(data).sliced(1000));
-        const auto track = writer.close(end > 0, end > 1, interval);
+        QCOMPARE(writer.wasRemoved(), false);
+        if (end == 3)
+            QVERIFY(QDir(folder).removeRecursively() && writer.wasRemoved());
+        const auto track = writer.close(end == 1 || end == 2, end == 2, interval);
         // Closed: nothing more is written, kept or logged.
         writer.write("x");
         QVERIFY(!writer.close(true, true, 0));
         QCOMPARE(lines, log);
         QCOMPARE(writer.title(), title);
-        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::System),
-                 file.isEmpty() || blocked ? QStringList() : QStringList{file});
-        QCOMPARE(track.has_value(), !file.isEmpty() && !blocked);
+        QStringList left = QStringList{existing, file};
+        left.removeAll(QString());
+        left.removeAll(u"/"_s);
+        left.sort();
+        QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::System), left);
+        if (!existing.isEmpty())
+            QCOMPARE(QFileInfo(old).size(), 3);
+        QCOMPARE(track.has_value(), !file.isEmpty());
         if (!track)
             return;
         QCOMPARE(track->path, folder + file);
