@@ -1,5 +1,7 @@
 #include "capture/capture.h"
 
+#include <QFileInfo>
+#include <QStorageInfo>
 #include <QStringList>
 
 #include "capture/playlisttarget.h"
@@ -14,6 +16,9 @@ namespace {
 constexpr int watchdogPeriodMs = 60 * 1000;
 constexpr int requestIdleTimeoutSeconds = 300;
 constexpr qint32 resumeThresholdMinutes = 15;
+// A station that sends us round in circles stops here.
+constexpr int maxHops = 10;
+constexpr qint64 bytesPerMegabyte = 1024 * 1024;
 
 const QString streamTitleMarker = QStringLiteral("StreamTitle='");
 
@@ -54,8 +59,9 @@ std::optional<QString> streamTitleOf(const QString &blockText)
 
 Capture::Capture(const RecordingSettings &settings, const QDateTime &startDate, QObject *parent)
     : QObject(parent), m_settings(settings), m_startDate(startDate),
-      m_writer([this](const QString &line) { log(line); }), m_watchdog(this)
+      m_writer([this](const QString &line) { log(line); }), m_sync(this), m_watchdog(this)
 {
+    QObject::connect(&m_sync, &TrackSync::synced, this, &Capture::trackSynced);
     m_watchdog.setObjectName(QStringLiteral("watchdog"));
     // A tick that came early would count one minute too few.
     m_watchdog.setTimerType(Qt::PreciseTimer);
@@ -69,12 +75,17 @@ void Capture::start()
 {
     m_running = true;
     m_watchdog.start();
+    if (!hasRoomOnDisk()) {
+        end();
+        return;
+    }
     connectTo(m_settings.url);
 }
 
 void Capture::stop()
 {
     end();
+    m_sync.waitForIdle();
 }
 
 bool Capture::connectTo(const QString &url)
@@ -102,6 +113,11 @@ bool Capture::connectTo(const QString &url)
 void Capture::onRedirected(const QString &target)
 {
     log(QStringLiteral("Connection is redirected to %1\n").arg(target));
+    if (++m_hops > maxHops) {
+        log(QStringLiteral("Too many redirects and playlists (more than %1), giving up\n")
+                .arg(maxHops));
+        end();
+    }
 }
 
 void Capture::onResponse(const HttpResponse &response)
@@ -125,17 +141,24 @@ void Capture::onResponse(const HttpResponse &response)
         log(QStringLiteral("Detected ogg audio\n"));
 }
 
-// The one guard of the data path: a named failure ends the capture with its
-// reason in the log, and nothing escapes into the transfer.
 void Capture::onData(QByteArrayView data)
 {
-    try {
+    guarded([&] {
         if (m_demuxer->feed(data) == IcyDemuxer::Result::LostSync) {
             if (m_settings.reconnect)
                 m_resume = true;
             throw NamedFailure(QStringLiteral("LostStreamSync"),
                                QStringLiteral("Lost sync with shoutcast data, disconnecting"));
         }
+    });
+}
+
+// The one guard around the track files: a named failure ends the capture with
+// its reason in the log, and nothing escapes into the transfer or the loop.
+template<typename Step> void Capture::guarded(Step step)
+{
+    try {
+        step();
     } catch (const NamedFailure &failure) {
         log(QStringLiteral("File access error: %1\n").arg(failure.reason()));
         end();
@@ -152,7 +175,13 @@ void Capture::onFinished()
     if (m_demuxer->audioBytes() == 0) {
         if (const std::optional<QString> target = PlaylistTarget::first(m_demuxer->heldBytes())) {
             log(QStringLiteral("Redirecting to the first target in PLS or M3U playlist\n"));
-            connectTo(*target);
+            if (++m_hops <= maxHops) {
+                connectTo(*target);
+                return;
+            }
+            log(QStringLiteral("Too many redirects and playlists (more than %1), giving up\n")
+                    .arg(maxHops));
+            end();
             return;
         }
     }
@@ -171,6 +200,13 @@ void Capture::checkProgress()
     const qint32 minutes = elapsedMinutes();
     const qint64 size = m_demuxer ? m_demuxer->audioBytes() : 0;
     log(QStringLiteral("Data size is %1 at %2 minutes\n").arg(size).arg(minutes));
+    if (!hasRoomOnDisk()) {
+        end();
+        return;
+    }
+    guarded([this] { checkTrackFile(); });
+    if (!m_running)
+        return;
     if (size == m_lastSize) {
         log(QStringLiteral("Connection stalled, ending recording\n"));
         breakOff();
@@ -184,6 +220,35 @@ void Capture::checkProgress()
         log(QStringLiteral("Recording complete (%1 minutes), closing connection\n").arg(duration));
         end();
     }
+}
+
+// A full disk would cut the track short and take the list file with it: the
+// capture ends while the floor of free space is still there.
+bool Capture::hasRoomOnDisk()
+{
+    // The track folder may not be made yet; the nearest folder that is tells.
+    QFileInfo folder(TrackWriter::folder());
+    while (!folder.exists() && !folder.isRoot())
+        folder.setFile(folder.path());
+    const QStorageInfo storage(folder.absoluteFilePath());
+    const qint64 floor = qint64(m_settings.minFreeMB) * bytesPerMegabyte;
+    if (!storage.isValid() || storage.bytesAvailable() >= floor)
+        return true;
+    log(QStringLiteral("Only %1 MB free on the disk of %2, less than the %3 MB kept free: "
+                       "ending recording\n")
+            .arg(storage.bytesAvailable() / bytesPerMegabyte)
+            .arg(TrackWriter::folder())
+            .arg(m_settings.minFreeMB));
+    return false;
+}
+
+// A track file removed under us would swallow the rest of the song unseen.
+void Capture::checkTrackFile()
+{
+    if (!m_writer.wasRemoved())
+        return;
+    log(QStringLiteral("File access error: the track file was removed, going on in a new file\n"));
+    m_writer.reopen(Clock::now());
 }
 
 // Whole minutes since the capture first started, truncated.
@@ -209,6 +274,15 @@ void Capture::end()
     m_watchdog.stop();
     // A song cut off by the end is incomplete; a file with a made title is whole.
     finishTrack(!m_writer.madeTitle());
+    finishWhenSynced();
+}
+
+// The capture is over once its last track is on the disk and handed over.
+void Capture::finishWhenSynced()
+{
+    if (m_running || m_ended || !m_sync.isIdle())
+        return;
+    m_ended = true;
     log(QStringLiteral("Recording ended at %1\n").arg(Clock::displayText(Clock::now())));
     Q_EMIT finished(m_resume);
 }
@@ -264,11 +338,21 @@ void Capture::finishTrack(bool incomplete)
     const qint32 interval = m_demuxer ? m_demuxer->interval() : 0;
     const std::optional<TrackWriter::Track> track =
         m_writer.close(incomplete, m_settings.keepPartial, interval);
-    if (!track)
-        return;
-    if (!m_settings.playList.isEmpty())
-        handOver(*track);
-    Q_EMIT trackFinished(track->path);
+    if (track)
+        m_sync.add(*track);
+}
+
+void Capture::trackSynced(const TrackWriter::Track &track, const QString &error)
+{
+    if (!error.isEmpty()) {
+        log(QStringLiteral("File access error: %1 could not be saved to the disk: %2\n")
+                .arg(track.path, error));
+    } else {
+        if (!m_settings.playList.isEmpty())
+            guarded([&] { handOver(track); });
+        Q_EMIT trackFinished(track.path);
+    }
+    finishWhenSynced();
 }
 
 void Capture::handOver(const TrackWriter::Track &track)

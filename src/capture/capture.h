@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include "capture/icydemuxer.h"
+#include "capture/tracksync.h"
 #include "capture/trackwriter.h"
 #include "model/recordingsettings.h"
 #include "platform/httptransfer.h"
@@ -32,7 +33,8 @@ public:
     // capture before this returns.
     void start();
     // Ends the capture now: the song under way is incomplete unless its
-    // title was made up.
+    // title was made up. Waits for the last track to reach the disk, so
+    // finished() has come when this returns.
     void stop();
     // Settings saved while the capture runs apply from now on.
     void setSettings(const RecordingSettings &settings) { m_settings = settings; }
@@ -55,9 +57,13 @@ private:
     void onFinished();
     void onFailed(const QString &error);
     void checkProgress();
+    bool hasRoomOnDisk();
+    void checkTrackFile();
     qint32 elapsedMinutes() const;
     void breakOff();
     void end();
+    void finishWhenSynced();
+    template<typename Step> void guarded(Step step);
 
     void audioReceived(QByteArrayView audio) override;
     void inBandHeadReceived(QByteArrayView head) override;
@@ -65,6 +71,7 @@ private:
 
     void openTrack(const QString &streamTitle);
     void finishTrack(bool incomplete);
+    void trackSynced(const TrackWriter::Track &track, const QString &error);
     void handOver(const TrackWriter::Track &track);
     QString decode(QByteArrayView bytes) const;
     void log(const QString &line) { Q_EMIT logLine(line); }
@@ -74,10 +81,13 @@ private:
     HttpTransferPtr m_transfer;
     std::optional<IcyDemuxer> m_demuxer; // one for each body
     TrackWriter m_writer;
+    TrackSync m_sync;
     QTimer m_watchdog;
     QString m_genre;
     QString m_extension = QStringLiteral(".mp3");
     qint64 m_lastSize = 0; // audio bytes at the previous watchdog tick
+    int m_hops = 0;        // redirects and playlists followed
     bool m_running = false;
+    bool m_ended = false; // finished() sent
     bool m_resume = false;
 };

@@ -32,6 +32,7 @@ const Field table[] = {
     {"duration", "duration", &S::duration, 60},
     {"shoutLang", "shoutLang", &S::shoutLang, qint32(TextEncodings::utf8)},
     {"days", "days", &S::days, QVariantList(7, false)},
+    {"minFreeMB", nullptr, &S::minFreeMB, 500},
     {"log", nullptr, &S::log, QString()},
 };
 

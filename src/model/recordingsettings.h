@@ -32,6 +32,7 @@ struct RecordingSettings
     qint32 startTime = 0; // minutes after local midnight
     qint32 duration = 0;  // minutes
     qint32 shoutLang = 0; // text-encoding number of the stream titles
+    qint32 minFreeMB = 0; // a capture ends before free disk space falls below this
     Weekdays days{};
     QString log;
 

@@ -1,4 +1,5 @@
 #include <csignal>
+#include <limits>
 
 #include <sys/resource.h>
 
@@ -21,7 +22,8 @@ namespace {
 
 constexpr int networkWaitMs = 15000;
 constexpr rlim_t fullDisk = 320000; // bytes a file; only the endless stream reaches it
-enum Option { Split = 1, KeepPartial = 2, Reconnect = 4 };
+enum Option { Split = 1, KeepPartial = 2, Reconnect = 4, Twice = 8, NoRoom = 16 };
+enum class Event { None, FolderRemoved, FloorReached };
 const QString dated = u"Station Test_Dec_09_2026__10_00AM"_s;
 
 Tracks tracks()
@@ -83,6 +85,8 @@ private:
         settings.duration = duration;
         settings.once = true;
         settings.days.fill(true);
+        if (options & NoRoom)
+            settings.minFreeMB = std::numeric_limits<qint32>::max();
         return settings;
     }
 
@@ -160,6 +164,22 @@ private Q_SLOTS:
         // The station hangs up without a word.
         QTest::newRow("no answer") << serve("/silent", Route{std::nullopt}) << 0
                                    << u"Connection failed with error: "_s << Tracks();
+        // Two captures in one minute, as two recordings of one station would.
+        QTest::newRow("same name twice")
+            << serve("/twice", stream(0, 300000)) << int(Twice) << QString()
+            << Tracks{{dated + u".mp3"_s, StationSimulator::audioBytes(0, 300000)},
+                      {dated + u" (2).mp3"_s, StationSimulator::audioBytes(0, 300000)}};
+        const QString giveUp = u"Too many redirects and playlists (more than 10), giving up\n"_s;
+        const QString loop = m_station->url(u"/loop"_s);
+        m_station->setRoute("/loop", Route::redirect(302, loop.toUtf8()));
+        QTest::newRow("redirect to itself") << loop << int(Reconnect) << giveUp << Tracks();
+        const QString pls = m_station->url(u"/self.pls"_s);
+        m_station->setRoute(
+            "/self.pls", Route::page("HTTP/1.0 200 OK", "audio/x-scpls", "File1=" + pls.toUtf8()));
+        QTest::newRow("playlist of itself") << pls << int(Reconnect) << giveUp << Tracks();
+        QTest::newRow("no room on the disk")
+            << serve("/full", stream(0)) << int(NoRoom)
+            << u"MB kept free: ending recording\nRecording ended"_s << Tracks();
         QTest::newRow("no station address")
             << u"http://"_s << 0 << u"Can not open connection to the station. Recording failed\n"_s
             << Tracks();
@@ -171,8 +191,15 @@ private Q_SLOTS:
         QFETCH(QString, log);
         QFETCH(Tracks, expected);
         Recording r(station(url, options));
-        r.startCapture();
-        QTRY_VERIFY_WITH_TIMEOUT(!r.isCapturing(), networkWaitMs);
+        const qsizetype requestsBefore = m_station->requests().size();
+        for (int run = 0; run < (options & Twice ? 2 : 1); ++run) {
+            r.startCapture();
+            QTRY_VERIFY_WITH_TIMEOUT(!r.isCapturing(), networkWaitMs);
+        }
+        // A station that sends us round in circles gets the first request and ten more.
+        const qsizetype requests = m_station->requests().size() - requestsBefore;
+        QVERIFY(requests <= (options & Twice ? 2 : 11) &&
+                (options & NoRoom ? requests == 0 : true));
         qsizetype at = 0;
         for (const QString &line : log.split(u'\n', Qt::SkipEmptyParts)) {
             at = r.logText().indexOf(line, at);
@@ -181,8 +208,9 @@ private Q_SLOTS:
         QCOMPARE(tracks().keys(), expected.keys());
         QVERIFY(tracks() == expected);
         QVERIFY(!r.settings().days[2]); // a one-time recording gives up Wednesday
-        QCOMPARE(r.nextStart(), options & Reconnect ? m_now.addSecs(15)
-                                                    : QDateTime(QDate(2026, 12, 10), QTime(10, 0)));
+        const bool resumes = (options & Reconnect) && !r.logText().contains(u"Too many"_s);
+        QCOMPARE(r.nextStart(),
+                 resumes ? m_now.addSecs(15) : QDateTime(QDate(2026, 12, 10), QTime(10, 0)));
     }
 
     void watchdog_data()
@@ -190,28 +218,51 @@ private Q_SLOTS:
         QTest::addColumn<int>("duration");
         QTest::addColumn<bool>("stall");
         QTest::addColumn<bool>("resumes");
-        QTest::newRow("planned end") << 2 << false << false;
-        QTest::newRow("stall, 16 minutes left") << 18 << true << true;
-        QTest::newRow("stall, exactly 15 left") << 17 << true << false;
+        QTest::addColumn<Event>("event"); // before the first tick
+        QTest::newRow("planned end") << 2 << false << false << Event::None;
+        QTest::newRow("stall, 16 minutes left") << 18 << true << true << Event::None;
+        QTest::newRow("stall, exactly 15 left") << 17 << true << false << Event::None;
+        QTest::newRow("track folder removed") << 2 << false << false << Event::FolderRemoved;
+        QTest::newRow("free space floor reached") << 2 << false << false << Event::FloorReached;
     }
     void watchdog()
     {
         QFETCH(int, duration);
         QFETCH(bool, stall);
         QFETCH(bool, resumes);
+        QFETCH(Event, event);
         Route route = stream(0);
         route.bytesPerSecond = 400000;
         route.stallAfterAudio = stall ? std::optional<qint64>(20000) : std::nullopt;
         Recording r(station(serve("/slow", route), Reconnect, duration));
-        const auto onDisk = [] { return tracks().value(dated + u".mp3"_s).size(); };
+        const QString name =
+            event == Event::FolderRemoved ? u"Station Test_Dec_09_2026__10_01AM"_s : dated;
+        const auto onDisk = [&] { return tracks().value(name + u".mp3"_s).size(); };
         const QDateTime start = m_now;
         r.startCapture();
+        QTRY_VERIFY_WITH_TIMEOUT(tracks().size() == 1, networkWaitMs);
+        if (event == Event::FolderRemoved)
+            QVERIFY(QDir(TrackWriter::folder()).removeRecursively());
+        if (event == Event::FloorReached) {
+            RecordingSettings full = r.settings();
+            full.minFreeMB = std::numeric_limits<qint32>::max();
+            r.setSettings(full);
+        }
         for (int minute = 1; r.isCapturing() && minute <= duration; ++minute) {
             const qint64 seen = onDisk();
-            QTRY_VERIFY_WITH_TIMEOUT(stall ? onDisk() == 20000 : onDisk() > seen, networkWaitMs);
+            if (minute > 1 || event != Event::FolderRemoved)
+                QTRY_VERIFY_WITH_TIMEOUT(stall ? onDisk() == 20000 : onDisk() > seen,
+                                         networkWaitMs);
             m_now = start.addSecs(60 * minute);
             tickWatchdog(r);
         }
+        if (event == Event::FloorReached) {
+            QVERIFY(r.logText().contains(u" at 1 minutes\nOnly "_s));
+            return;
+        }
+        // The loop saw the new file, named at the time the loss was noticed, grow.
+        QCOMPARE(r.logText().contains(u"File access error: the track file was removed"_s),
+                 event == Event::FolderRemoved);
         QCOMPARE(m_station->requests().last().headerLines.last(3),
                  (QList<QByteArray>{"icy-metadata: 1", "Cache-Control: no-cache",
                                     "User-Agent: iTunes/4.6 (Macintosh; N; PPC)"}));

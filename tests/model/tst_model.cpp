@@ -40,7 +40,7 @@ const char *const defaults =
     "'customArtist': 'Skyvane', 'customAlbum': '', 'customGenre': 'Skyvane', 'daily': false, "
     "'once': false, 'recCount': 1000, 'splitSongs': false, 'reconnect': false, 'splitTitle': "
     "true, 'keepPartial': false, 'startTime': 600, 'duration': 60, 'shoutLang': 134217984, "
-    "'days': [0, 0, 0, 0, 0, 0, 0], 'log': ''}";
+    "'days': [0, 0, 0, 0, 0, 0, 0], 'minFreeMB': 500, 'log': ''}";
 
 } // namespace
 

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QThreadPool>
+
+#include "capture/trackwriter.h"
+
+// Makes finished tracks durable before they are handed over. The file and its
+// folder entry are synced to the disk on a worker thread, one track after
+// another, so that a slow disk (a USB stick, a network share) never holds up
+// the event loop at a track change.
+class TrackSync : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit TrackSync(QObject *parent = nullptr);
+    ~TrackSync() override;
+
+    void add(const TrackWriter::Track &track);
+    bool isIdle() const { return m_pending == 0; }
+    // Blocks until every track added is on the disk, and delivers them now.
+    void waitForIdle();
+
+Q_SIGNALS:
+    // In the order the tracks were added. error is empty when the track is on
+    // the disk, else why it could not be made so.
+    void synced(const TrackWriter::Track &track, const QString &error);
+
+private:
+    void deliver(const TrackWriter::Track &track, const QString &error);
+
+    QThreadPool m_pool;
+    int m_pending = 0;
+};
