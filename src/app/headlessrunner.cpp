@@ -1,33 +1,19 @@
 #include "app/headlessrunner.h"
 
-#include <csignal>
 #include <cstdio>
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <QCoreApplication>
-#include <QSocketNotifier>
 
-namespace {
-
-// Written by the signal handler, read by the event loop: the only safe way
-// from a signal into Qt.
-int signalPipe[2] = {-1, -1};
-
-extern "C" void onTerminationSignal(int signalNumber)
+HeadlessRunner::HeadlessRunner(QObject *parent) : QObject(parent)
 {
-    const char byte = char(signalNumber);
-    [[maybe_unused]] const ssize_t written = ::write(signalPipe[1], &byte, 1);
+    QObject::connect(&m_termination, &TerminationSignals::received, this, [this] {
+        shutDown();
+        QCoreApplication::exit(0);
+    });
 }
-
-} // namespace
-
-HeadlessRunner::HeadlessRunner(QObject *parent) : QObject(parent) {}
 
 bool HeadlessRunner::start()
 {
-    watchTerminationSignals();
     m_list.load();
     if (m_list.isEmpty()) {
         std::fprintf(stderr, "skyvane: no recordings in %s; make some in the window first.\n",
@@ -47,26 +33,6 @@ void HeadlessRunner::shutDown()
 {
     m_list.stopAll();
     m_list.store();
-}
-
-void HeadlessRunner::watchTerminationSignals()
-{
-    if (signalPipe[0] < 0 && ::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return;
-    m_signalNotifier = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read, this);
-    QObject::connect(m_signalNotifier, &QSocketNotifier::activated, this, [this] {
-        char byte = 0;
-        while (::read(signalPipe[0], &byte, 1) > 0) {
-        }
-        shutDown();
-        QCoreApplication::exit(0);
-    });
-    struct sigaction action = {};
-    action.sa_handler = onTerminationSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
 }
 
 void HeadlessRunner::printLogLines(const QString &name, const QString &message)

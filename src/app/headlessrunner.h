@@ -2,14 +2,13 @@
 
 #include <QObject>
 
+#include "app/terminationsignals.h"
 #include "model/recordinglist.h"
-
-class QSocketNotifier;
 
 // Runs every recording of the list file without a window, as on a home
 // server: each line any recording logs goes to standard output as
-// "<recording name>: <line>", and SIGINT or SIGTERM ends every capture as
-// closing the window does, stores the list and quits.
+// "<recording name>: <line>", and SIGTERM, SIGINT or SIGHUP ends every
+// capture as closing the window does, stores the list and quits.
 class HeadlessRunner : public QObject
 {
     Q_OBJECT
@@ -25,9 +24,8 @@ public:
     RecordingList &recordings() { return m_list; }
 
 private:
-    void watchTerminationSignals();
     static void printLogLines(const QString &name, const QString &message);
 
     RecordingList m_list;
-    QSocketNotifier *m_signalNotifier = nullptr;
+    TerminationSignals m_termination;
 };

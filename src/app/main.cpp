@@ -1,3 +1,4 @@
+#include <cstdio>
 #include <cstring>
 #include <memory>
 
@@ -8,6 +9,9 @@
 #include <QIcon>
 
 #include "app/headlessrunner.h"
+#include "app/instancelock.h"
+#include "app/terminationsignals.h"
+#include "ui/alerts.h"
 #include "ui/mainwindow.h"
 
 namespace {
@@ -42,19 +46,52 @@ int runHeadless()
     return QCoreApplication::exec();
 }
 
-int runWindow()
+int runWindow(InstanceLock &lock)
 {
     // Lets the desktop match the window to skyvane.desktop and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("skyvane"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("skyvane")));
+    lock.listenForShowRequests();
+    TerminationSignals termination;
     MainWindow window;
+    QObject::connect(&lock, &InstanceLock::showRequested, &window, &MainWindow::bringToFront);
+    QObject::connect(&termination, &TerminationSignals::received, &window, [&window] {
+        // As the session ends no one may be there to answer an alert, which
+        // would hold up the ending: alerts go to standard error from now on,
+        // answered with their safe default, and the window closes as usual.
+        setAlertPresenter([](QWidget *, const Alert &alert) {
+            std::fprintf(stderr, "skyvane: %s: %s\n", qUtf8Printable(alert.title),
+                         qUtf8Printable(alert.text));
+            return AlertAnswer::Default;
+        });
+        window.close();
+        QApplication::quit();
+    });
     window.show();
     const int result = QApplication::exec();
-    // Closing the window has ended the captures and saved the editor; when the
-    // application quit another way (the session ending), that happens now,
-    // before the recordings go.
+    // Closing the window has saved the editor and ended the captures; this
+    // ends whatever started since, or everything when the application quit
+    // another way, before the recordings go.
     window.stopAndSave();
     return result;
+}
+
+// Another copy holds the list: a window start brings that copy's window to the
+// front; otherwise the start says which process holds the list, and ends.
+int leaveToHolder(const InstanceLock &lock, bool headless)
+{
+    if (!headless && lock.askHolderToShow())
+        return 0;
+    QString text = QStringLiteral("Skyvane is already running on %1 (process %2)")
+                       .arg(RecordingList::filePath())
+                       .arg(lock.holder());
+    if (!headless)
+        text += QStringLiteral(" without a window; end it to open the window");
+    std::fprintf(stderr, "skyvane: %s\n", qUtf8Printable(text));
+    // From a desktop menu nobody sees standard error; offscreen nobody sees a box.
+    if (!headless && QGuiApplication::platformName() != QStringLiteral("offscreen"))
+        runAlert(nullptr, Alert{QStringLiteral("Skyvane is already running"), text, {}, {}});
+    return 1;
 }
 
 } // namespace
@@ -77,7 +114,11 @@ int main(int argc, char *argv[])
     describe(parser);
     parser.process(*app);
 
+    // Before the list is read: what another copy holds is not ours to read.
+    InstanceLock lock(RecordingList::filePath());
+    if (!lock.tryLock())
+        return leaveToHolder(lock, headless);
     if (headless)
         return runHeadless();
-    return runWindow();
+    return runWindow(lock);
 }

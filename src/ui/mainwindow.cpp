@@ -169,13 +169,26 @@ void MainWindow::stopPressed()
     recording->stopCapture();
 }
 
+// The editor first: its alert runs an event loop in which the schedule may
+// still start a capture, which then ends with the others.
 void MainWindow::stopAndSave()
 {
-    if (m_closed)
-        return;
-    m_closed = true;
+    if (!m_closed) {
+        m_closed = true;
+        m_editor->save();
+    }
+    // Each capture's end stores the list; the new start each one plans is dropped.
     m_list.stopAll();
-    m_editor->save();
+    for (int i = 0; i < m_list.size(); ++i)
+        m_list.at(i)->unschedule();
+}
+
+void MainWindow::bringToFront()
+{
+    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    show();
+    raise();
+    activateWindow();
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
@@ -186,6 +199,9 @@ void MainWindow::closeEvent(QCloseEvent *event)
 
 void MainWindow::showEvent(QShowEvent *event)
 {
+    // Closing stopped the schedule.
+    if (m_closed)
+        m_list.scheduleAll();
     m_closed = false;
     QWidget::showEvent(event);
 }

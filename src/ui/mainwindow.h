@@ -32,10 +32,13 @@ public:
     const RecordingList &list() const { return m_list; }
     RecordingEditor &editor() { return *m_editor; }
 
-    // Ends every running capture, then saves the editor. Runs once per showing
-    // of the window, whichever comes first: closing it or the application
-    // quitting.
+    // Closing: saves the editor, once per showing of the window (a refusal's
+    // alert may show), then ends every capture, each end stored in the list
+    // file, and stops the schedule. Called again, it ends whatever started
+    // since.
     void stopAndSave();
+    // Shows the window in front, as asked by a second start of Skyvane.
+    void bringToFront();
 
     // The help page: installed beside the program, or in the source tree when
     // run from a build folder. "" when there is none.

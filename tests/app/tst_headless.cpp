@@ -3,11 +3,57 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTest>
 
 #include "stationsimulator.h"
 #include "testmain.h"
+
+namespace {
+
+QString listPath()
+{
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QStringLiteral("/Skyvane.reclist");
+}
+
+bool writeList(const QByteArray &json)
+{
+    QFile list(listPath());
+    return QDir().mkpath(QFileInfo(list).path()) && list.open(QIODevice::WriteOnly) &&
+           list.write(json) == json.size();
+}
+
+// A list whose first recording is due now, from this station's /live; the
+// second one is disabled.
+bool writeDueList(StationSimulator &station)
+{
+    // The first title comes past the size under which a track is deleted as tiny.
+    StationSimulator::Route route = StationSimulator::Route::stream("ICY 200 OK", 300000);
+    route.titles = {"Band - Song"};
+    route.bytesPerSecond = 1000000;
+    station.setRoute("/live", route);
+    // Out of a minute's last seconds, so the start is still due when the list is read.
+    while (QTime::currentTime().second() >= 55)
+        QTest::qWait(500);
+    return station.start() &&
+           writeList(QStringLiteral("[{\"name\": \"Due Now\", \"url\": \"%1\", \"daily\": true, "
+                                    "\"playList\": \"\", \"startTime\": %2}, {\"name\": \"Idle\"}]")
+                         .arg(station.url(u"/live"))
+                         .arg(QTime::currentTime().msecsSinceStartOfDay() / 60000)
+                         .toUtf8());
+}
+
+// A window opens offscreen; the program without a window ignores it.
+void start(QProcess &skyvane, const QStringList &arguments)
+{
+    skyvane.setEnvironment(QProcess::systemEnvironment()
+                           << QStringLiteral("QT_QPA_PLATFORM=offscreen"));
+    skyvane.start(QStringLiteral(SKYVANE_BINARY), arguments);
+}
+
+} // namespace
 
 class TestHeadless : public QObject
 {
@@ -47,24 +93,8 @@ private Q_SLOTS:
     void recordsADueStationUntilTerminated()
     {
         StationSimulator station;
-        QVERIFY(station.start());
-        // The first title comes past the size under which a track is deleted as tiny.
-        StationSimulator::Route route = StationSimulator::Route::stream("ICY 200 OK", 300000);
-        route.titles = {"Band - Song"};
-        route.bytesPerSecond = 1000000;
-        station.setRoute("/live", route);
-        // Out of a minute's last seconds, so the start is still due when the list is read.
-        while (QTime::currentTime().second() >= 55)
-            QTest::qWait(500);
-        const QString data = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
-        QFile list(data + QStringLiteral("/Skyvane.reclist"));
-        QVERIFY(QDir().mkpath(data) && list.open(QIODevice::WriteOnly));
-        list.write(QStringLiteral("[{\"name\": \"Due Now\", \"url\": \"%1\", \"daily\": true, "
-                                  "\"playList\": \"\", \"startTime\": %2}, {\"name\": \"Idle\"}]")
-                       .arg(station.url(u"/live"))
-                       .arg(QTime::currentTime().msecsSinceStartOfDay() / 60000)
-                       .toUtf8());
-        list.close();
+        QVERIFY(writeDueList(station));
+        QFile list(listPath());
 
         QProcess skyvane;
         skyvane.start(QStringLiteral(SKYVANE_BINARY), {QStringLiteral("--headless")});
@@ -87,6 +117,79 @@ private Q_SLOTS:
         const QDir tracks(QStandardPaths::writableLocation(QStandardPaths::MusicLocation) +
                           QStringLiteral("/Skyvane"));
         QCOMPARE(tracks.entryList({QStringLiteral("Due Now_*")}, QDir::Files).size(), 1);
+    }
+
+    // The session ending, Ctrl+C, the terminal closing: the capture ends and
+    // is stored as on closing the window.
+    void endsCapturesOnSignals_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("window, SIGTERM") << QStringList() << SIGTERM;
+        QTest::newRow("window, SIGINT") << QStringList() << SIGINT;
+        QTest::newRow("window, SIGHUP") << QStringList() << SIGHUP;
+        QTest::newRow("headless, SIGHUP") << QStringList{QStringLiteral("--headless")} << SIGHUP;
+    }
+    void endsCapturesOnSignals()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, signalNumber);
+        StationSimulator station;
+        QSignalSpy asked(&station, &StationSimulator::requestReceived);
+        QVERIFY(writeDueList(station));
+        QProcess skyvane;
+        start(skyvane, arguments);
+        QVERIFY(asked.wait(20000));
+        ::kill(pid_t(skyvane.processId()), signalNumber);
+        QVERIFY(skyvane.waitForFinished(10000));
+        QCOMPARE(skyvane.exitCode(), 0);
+        QFile list(listPath());
+        QVERIFY(list.open(QIODevice::ReadOnly) && list.readAll().contains("Recording ended at "));
+    }
+
+    // One copy per list file: a second window start brings the first one's
+    // window forward; any other second start says who holds the list. Each
+    // first copy is killed outright, leaving its lock: the next row's takes
+    // that stale lock over.
+    void runsOneCopyPerList_data()
+    {
+        QTest::addColumn<QStringList>("first");
+        QTest::addColumn<QStringList>("second");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("told"); // on standard error: list path, pid of the first
+        const QStringList window, headless{QStringLiteral("--headless")};
+        const QString held =
+            QStringLiteral("skyvane: Skyvane is already running on %1 (process %2)");
+        QTest::newRow("window, then window") << window << window << 0 << QString();
+        QTest::newRow("window, then headless") << window << headless << 1 << held + u'\n';
+        QTest::newRow("headless, then headless") << headless << headless << 1 << held + u'\n';
+        QTest::newRow("headless, then window")
+            << headless << window << 1
+            << held + QStringLiteral(" without a window; end it to open the window\n");
+    }
+    void runsOneCopyPerList()
+    {
+        QFETCH(QStringList, first);
+        QFETCH(QStringList, second);
+        QFETCH(int, exitCode);
+        QFETCH(QString, told);
+        QVERIFY(writeList("[{\"name\": \"Idle\"}]"));
+        QProcess holder;
+        start(holder, first);
+        const auto lockedBy = [] {
+            QFile lock(listPath() + QStringLiteral(".lock"));
+            return lock.open(QIODevice::ReadOnly) ? lock.readLine().trimmed().toLongLong() : 0;
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(lockedBy(), holder.processId(), 10000);
+        QProcess skyvane;
+        start(skyvane, second);
+        QVERIFY(skyvane.waitForFinished(10000));
+        QCOMPARE(skyvane.exitCode(), exitCode);
+        if (!told.isEmpty())
+            told = told.arg(listPath()).arg(holder.processId());
+        QCOMPARE(QString::fromUtf8(skyvane.readAllStandardError()), told);
+        holder.kill();
+        QVERIFY(holder.waitForFinished(10000));
     }
 };
 

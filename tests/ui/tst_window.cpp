@@ -36,6 +36,7 @@ class TestWindow : public QObject
     std::unique_ptr<MainWindow> m_window;
     QStringList m_told; // the title of every alert
     AlertAnswer m_answer = AlertAnswer::Default;
+    std::function<void()> m_whileAsked; // runs inside each alert, as its event loop would
 
     // A new window on a list file of rows with these names, "a|b", every day
     // ticked so that a day cleared shows; the first row, changed by firstRow,
@@ -76,6 +77,8 @@ private Q_SLOTS:
     {
         setAlertPresenter([this](QWidget *, const Alert &alert) {
             m_told.append(alert.title);
+            if (m_whileAsked)
+                m_whileAsked();
             return m_answer;
         });
         // A Wednesday at 09:00: every start at the default 10:00 is far off.
@@ -292,6 +295,19 @@ private Q_SLOTS:
         QVERIFY(m_window->close());
         QVERIFY(!capturing->isCapturing());
         QVERIFY(stored().contains("Saved on closing"));
+    }
+
+    // The save on closing is refused, and while its alert shows a capture
+    // starts: it ends with the others, and its end is in the list file.
+    void closingEndsACaptureStartedDuringItsAlert()
+    {
+        open(u"Live|Other"_s, [this](Settings &s) { s.url = m_station.url(u"/live"); });
+        ctl<QComboBox>(u"recordingChoice"_s)->setEditText(u"Other"_s);
+        m_whileAsked = [this] { m_window->list().at(0)->startCapture(); };
+        QVERIFY(m_window->close());
+        m_whileAsked = {};
+        QCOMPARE(m_told, QStringList{u"Name already in use"_s});
+        QVERIFY(stored().contains("Recording ended at "));
     }
 };
 
