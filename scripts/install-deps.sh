@@ -4,7 +4,7 @@
 set -eu
 
 PACKAGES="build-essential cmake pkg-config qt6-base-dev libcurl4-openssl-dev libicu-dev \
-liblua5.4-dev libtag1-dev libbenchmark-dev curl tzdata"
+liblua5.4-dev libtag1-dev libbenchmark-dev curl tzdata dbus-daemon"
 
 missing=""
 for pkg in $PACKAGES; do

@@ -2,6 +2,7 @@
 
 #include "capture/capture.h"
 #include "platform/clock.h"
+#include "platform/sleepinhibitor.h"
 #include "schedule/nextstart.h"
 
 namespace {
@@ -18,7 +19,12 @@ Recording::Recording(const RecordingSettings &settings, QObject *parent)
     QObject::connect(&m_startTimer, &StartTimer::due, this, [this] { begin(true); });
 }
 
-Recording::~Recording() = default;
+// A capture that is still running goes with its parent; its hold on sleep goes here.
+Recording::~Recording()
+{
+    if (m_capture)
+        SleepInhibitor::instance().release();
+}
 
 std::unique_ptr<Recording> Recording::fromJson(const QJsonObject &object)
 {
@@ -98,6 +104,8 @@ void Recording::begin(bool fromSchedule)
     const QDateTime now = Clock::now();
     setProgress(0.0);
     log(QStringLiteral("Started recording  at %1\n").arg(Clock::displayText(now)));
+    if (const QString note = SleepInhibitor::instance().hold(); !note.isEmpty())
+        log(note);
     if (m_settings.once) {
         const int index = now.date().dayOfWeek() - 1;
         m_settings.days[size_t(index)] = false;
@@ -126,6 +134,7 @@ void Recording::captureFinished(bool resume)
     // The capture may be inside one of its own callbacks: it goes once they return.
     m_capture->deleteLater();
     m_capture = nullptr;
+    SleepInhibitor::instance().release();
     m_willResume = resume;
     schedule();
     Q_EMIT capturingChanged(false);

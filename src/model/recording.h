@@ -15,6 +15,7 @@ class Capture;
 // One recording of the user's list: its settings, its log, when it starts
 // next, and its live capture while one runs. Starting and ending a capture
 // are explicit calls; the window and the headless runner follow the signals.
+// While its capture runs it holds the process's sleep inhibitor.
 class Recording : public QObject
 {
     Q_OBJECT

@@ -4,7 +4,9 @@
 
 namespace {
 
+// Today and the same weekday next week: every weekday flag has a start in between.
 constexpr int lookAheadDays = 7;
+constexpr qint32 minutesPerDay = 24 * 60;
 
 // Monday 0 ... Sunday 6, whatever the locale's first day of the week.
 int weekdayIndex(const QDate &date)
@@ -12,29 +14,37 @@ int weekdayIndex(const QDate &date)
     return date.dayOfWeek() - 1;
 }
 
-bool startedThisMinute(const QDateTime &startDate, const QDateTime &now)
-{
-    if (!startDate.isValid())
-        return false;
-    const auto minuteOf = [](const QDateTime &t) {
-        return QDateTime(t.date(), QTime(t.time().hour(), t.time().minute()));
-    };
-    return minuteOf(startDate) == minuteOf(now);
-}
-
 // The local date first, then the local clock time on it, so that a start keeps
 // its wall-clock time across a daylight-saving change. A start time outside one
-// day (the editor does not check its range) rolls over into the next days.
+// day (the editor does not check its range) rolls over into the next days. A
+// clock time the spring change skips runs at the first minute that exists after
+// it: an invalid date would read as "due now" and start at once.
 QDateTime localStart(const QDate &day, qint32 startTime)
 {
-    constexpr qint32 minutesPerDay = 24 * 60;
     qint32 extraDays = startTime / minutesPerDay;
     qint32 minute = startTime % minutesPerDay;
     if (minute < 0) {
         minute += minutesPerDay;
         --extraDays;
     }
-    return QDateTime(day.addDays(extraDays), QTime(minute / 60, minute % 60));
+    QDate date = day.addDays(extraDays);
+    for (int tries = 0; tries < 2 * minutesPerDay; ++tries, ++minute) {
+        if (minute == minutesPerDay) {
+            date = date.addDays(1);
+            minute = 0;
+        }
+        const QDateTime start(date, QTime(minute / 60, minute % 60));
+        if (start.isValid())
+            return start;
+    }
+    return {};
+}
+
+// The start that just ran is not due again; any other capture in the same
+// minute ("Now" at 09:30) leaves a later start of the day alone.
+bool justRan(const QDateTime &start, const QDateTime &lastStart)
+{
+    return lastStart.isValid() && start <= lastStart && start.secsTo(lastStart) < 60;
 }
 
 } // namespace
@@ -44,23 +54,18 @@ namespace NextStart {
 std::optional<QDateTime> after(const RecordingSettings &settings, const QDateTime &now,
                                const QDateTime &lastStart)
 {
-    const int nowMinute = now.time().hour() * 60 + now.time().minute();
+    // A start in the current minute is still due.
+    const QDateTime thisMinute = now.addMSecs(-(now.time().second() * 1000 + now.time().msec()));
     const QDate today = now.date();
-    int firstOffset = settings.startTime < nowMinute ? 1 : 0;
-    if (firstOffset == 0 && startedThisMinute(lastStart, now))
-        firstOffset = 1;
-    std::optional<int> offset;
-    if (settings.daily && !settings.once) {
-        offset = firstOffset;
-    } else {
-        for (int d = firstOffset; d <= lookAheadDays && !offset; ++d) {
-            if (settings.days[size_t((weekdayIndex(today) + d) % 7)])
-                offset = d;
-        }
+    const bool everyDay = settings.daily && !settings.once;
+    for (int d = 0; d <= lookAheadDays; ++d) {
+        if (!everyDay && !settings.days[size_t((weekdayIndex(today) + d) % 7)])
+            continue;
+        const QDateTime start = localStart(today.addDays(d), settings.startTime);
+        if (start.isValid() && start >= thisMinute && !justRan(start, lastStart))
+            return start;
     }
-    if (!offset)
-        return std::nullopt;
-    return localStart(today.addDays(*offset), settings.startTime);
+    return std::nullopt;
 }
 
 } // namespace NextStart

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "platform/clock.h"
+#include "platform/wakenotifier.h"
 
 namespace {
 constexpr qint64 nearWindowMs = 600 * 1000;
@@ -16,11 +17,21 @@ StartTimer::StartTimer(QObject *parent) : QObject(parent), m_timer(this)
     // A coarse timer may fire up to 5 % early, which would re-check instead of start.
     m_timer.setTimerType(Qt::PreciseTimer);
     QObject::connect(&m_timer, &QTimer::timeout, this, &StartTimer::check);
+    // The timer counts monotonic time, which stands still while the computer sleeps.
+    QObject::connect(&WakeNotifier::instance(), &WakeNotifier::woke, this, [this] {
+        if (m_timer.isActive())
+            check();
+    });
 }
 
 void StartTimer::start(const QDateTime &when)
 {
     m_when = when;
+    // An invalid date would read as "due now".
+    if (!when.isValid()) {
+        m_timer.stop();
+        return;
+    }
     const QDateTime now = Clock::now();
     arm(now.msecsTo(when) <= nearWindowMs ? when : now.addSecs(recheckSeconds));
 }

@@ -6,7 +6,8 @@
 
 // Fires due() at a wall-clock time read from Clock. A start more than ten
 // minutes off is re-checked every five minutes, so a changed system clock is
-// noticed in time; the last stretch is one precise timer.
+// noticed in time; the last stretch is one precise timer. After the computer
+// wakes, or the clock jumps, it checks at once. An invalid date never fires.
 class StartTimer : public QObject
 {
     Q_OBJECT

@@ -1,11 +1,21 @@
+#include <csignal>
 #include <ctime>
 
+#include <sys/prctl.h>
+
+#include <QDBusConnection>
+#include <QDBusUnixFileDescriptor>
 #include <QJsonDocument>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QTcpServer>
 #include <QTest>
 #include <QTimer>
 
 #include "model/recording.h"
 #include "platform/clock.h"
+#include "platform/sleepinhibitor.h"
+#include "platform/wakenotifier.h"
 #include "schedule/nextstart.h"
 #include "testmain.h"
 
@@ -26,6 +36,27 @@ int timerSeconds(const QObject &owner)
     return timer && timer->isActive() ? timer->interval() / 1000 : -1;
 }
 
+// logind as far as Skyvane uses it: sleep locks and the wake signal.
+class Logind : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.login1.Manager")
+
+public:
+    QStringList inhibits;
+
+public Q_SLOTS:
+    QDBusUnixFileDescriptor Inhibit(const QString &what, const QString &, const QString &,
+                                    const QString &mode)
+    {
+        inhibits.append(what + u' ' + mode);
+        return QDBusUnixFileDescriptor(0);
+    }
+
+Q_SIGNALS:
+    void PrepareForSleep(bool start);
+};
+
 } // namespace
 
 class TestSchedule : public QObject
@@ -38,9 +69,21 @@ private Q_SLOTS:
         // A zone with daylight-saving time, so that the change can be crossed.
         qputenv("TZ", "Europe/Berlin");
         tzset();
+        // A system bus of our own, never the machine's logind, and none until a test brings one.
+        m_bus.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
+        m_bus.start(QStringLiteral("dbus-daemon"),
+                    {QStringLiteral("--session"), QStringLiteral("--print-address"),
+                     QStringLiteral("--nofork")});
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS",
+                m_bus.waitForReadyRead() ? m_bus.readLine().trimmed() : "unix:path=/nonexistent");
         Clock::setSource([] { return fakeNow; });
     }
-    void cleanupTestCase() { Clock::reset(); }
+    void cleanupTestCase()
+    {
+        Clock::reset();
+        m_bus.kill();
+        m_bus.waitForFinished();
+    }
 
     void nextStart_data()
     {
@@ -66,6 +109,15 @@ private Q_SLOTS:
         // 29 March 2026: clocks go from 02:00 to 03:00 in Berlin.
         QTest::newRow("across the spring change")
             << at(QDate(2026, 3, 28), 12, 0) << daily << never << at(QDate(2026, 3, 29), 10, 0);
+        const QDate change(2027, 3, 28);
+        const QByteArray dailyAt0230("{\"daily\": true, \"startTime\": 150}");
+        QTest::newRow("a start the spring change skips runs at 03:00")
+            << at(change.addDays(-1), 12, 0) << dailyAt0230 << never << at(change, 3, 0);
+        QTest::newRow("which once it ran waits for tomorrow")
+            << at(change, 3, 0, 20) << dailyAt0230 << at(change, 3, 0)
+            << at(change.addDays(1), 2, 30);
+        QTest::newRow("Now at 09:30 leaves the 10:00 start")
+            << at(monday, 9, 30, 20) << mondays << at(monday, 9, 30) << at(monday, 10, 0);
     }
     void nextStart()
     {
@@ -102,7 +154,58 @@ private Q_SLOTS:
         r.setSettings(RecordingSettings());
         r.schedule();
         QVERIFY(timerSeconds(r) == -1 && !r.nextStart().isValid());
+        StartTimer never; // an invalid date never reads as due
+        never.start(QDateTime());
+        QVERIFY(!never.isActive());
     }
+
+    void wakeChecksAtOnce()
+    {
+        // Asleep from 09:55 through the 10:00 start, while the monotonic timer stood still.
+        fakeNow = at(monday, 9, 55);
+        WakeNotifier::instance().checkClock();
+        Recording r(RecordingSettings::fromJson({{QStringLiteral("daily"), true}}));
+        r.schedule();
+        fakeNow = at(monday, 10, 4);
+        WakeNotifier::instance().checkClock();
+        r.startCapture(); // both captures fail at once on the default "http://"
+        QCOMPARE(r.logText().count(QStringLiteral("Started recording")), 2);
+        QCOMPARE(r.logText().count(QStringLiteral("the computer may sleep")), 1);
+    }
+
+    void logindLocksAndWakes()
+    {
+        if (m_bus.state() != QProcess::Running)
+            QSKIP("needs dbus-daemon");
+        Logind logind;
+        QDBusConnection bus = QDBusConnection::systemBus();
+        QVERIFY(bus.registerService(QStringLiteral("org.freedesktop.login1")));
+        QVERIFY(bus.registerObject(QStringLiteral("/org/freedesktop/login1"), &logind,
+                                   QDBusConnection::ExportAllSlots |
+                                       QDBusConnection::ExportAllSignals));
+        // Two captures share one lock, which lasts until the last one ends, also when
+        // its recording goes while it runs.
+        QTcpServer station; // takes the connections and never answers
+        QVERIFY(station.listen(QHostAddress::LocalHost));
+        const auto settings = RecordingSettings::fromJson(
+            {{QStringLiteral("url"),
+              QStringLiteral("http://127.0.0.1:%1/").arg(station.serverPort())}});
+        auto first = std::make_unique<Recording>(settings);
+        Recording second(settings);
+        first->startCapture();
+        second.startCapture();
+        second.stopCapture();
+        QVERIFY(SleepInhibitor::instance().isLocked());
+        first.reset();
+        QVERIFY(!SleepInhibitor::instance().isLocked());
+        QCOMPARE(logind.inhibits, QStringList{QStringLiteral("sleep block")});
+        QSignalSpy woke(&WakeNotifier::instance(), &WakeNotifier::woke);
+        Q_EMIT logind.PrepareForSleep(false);
+        QVERIFY(woke.wait());
+    }
+
+private:
+    QProcess m_bus;
 };
 
 SKYVANE_TEST_GUILESS_MAIN(TestSchedule)

@@ -18,6 +18,8 @@ inline bool enterScratchHome(const QString &root)
     qputenv("XDG_CONFIG_HOME", home + "/.config");
     qputenv("XDG_CACHE_HOME", home + "/.cache");
     qputenv("XDG_RUNTIME_DIR", home);
+    // No system bus: a test must never take a sleep lock from the machine's logind.
+    qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + home + "/no-system-bus");
     qputenv("LC_ALL", "C.UTF-8");
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
