@@ -113,11 +113,18 @@ bool Capture::connectTo(const QString &url)
 void Capture::onRedirected(const QString &target)
 {
     log(QStringLiteral("Connection is redirected to %1\n").arg(target));
-    if (++m_hops > maxHops) {
-        log(QStringLiteral("Too many redirects and playlists (more than %1), giving up\n")
-                .arg(maxHops));
-        end();
-    }
+    mayHop();
+}
+
+// Counts one more redirect or playlist followed; past the limit the capture ends.
+bool Capture::mayHop()
+{
+    if (++m_hops <= maxHops)
+        return true;
+    log(QStringLiteral("Too many redirects and playlists (more than %1), giving up\n")
+            .arg(maxHops));
+    end();
+    return false;
 }
 
 void Capture::onResponse(const HttpResponse &response)
@@ -175,13 +182,8 @@ void Capture::onFinished()
     if (m_demuxer->audioBytes() == 0) {
         if (const std::optional<QString> target = PlaylistTarget::first(m_demuxer->heldBytes())) {
             log(QStringLiteral("Redirecting to the first target in PLS or M3U playlist\n"));
-            if (++m_hops <= maxHops) {
+            if (mayHop())
                 connectTo(*target);
-                return;
-            }
-            log(QStringLiteral("Too many redirects and playlists (more than %1), giving up\n")
-                    .arg(maxHops));
-            end();
             return;
         }
     }
@@ -345,8 +347,8 @@ void Capture::finishTrack(bool incomplete)
 void Capture::trackSynced(const TrackWriter::Track &track, const QString &error)
 {
     if (!error.isEmpty()) {
-        log(QStringLiteral("File access error: %1 could not be saved to the disk: %2\n")
-                .arg(track.path, error));
+        log(QStringLiteral("File access error: the track could not be saved to the disk: %1\n")
+                .arg(error));
     } else {
         if (!m_settings.playList.isEmpty())
             guarded([&] { handOver(track); });

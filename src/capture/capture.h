@@ -52,6 +52,7 @@ Q_SIGNALS:
 private:
     bool connectTo(const QString &url);
     void onRedirected(const QString &target);
+    bool mayHop();
     void onResponse(const HttpResponse &response);
     void onData(QByteArrayView data);
     void onFinished();
