@@ -4,6 +4,7 @@
 #include <sys/resource.h>
 
 #include <QDirIterator>
+#include <QStandardPaths>
 #include <QTest>
 #include <QTimer>
 
@@ -22,7 +23,7 @@ namespace {
 
 constexpr int networkWaitMs = 15000;
 constexpr rlim_t fullDisk = 320000; // bytes a file; only the endless stream reaches it
-enum Option { Split = 1, KeepPartial = 2, Reconnect = 4, Twice = 8, NoRoom = 16 };
+enum Option { Split = 1, KeepPartial = 2, Reconnect = 4, Twice = 8, NoRoom = 16, HandOff = 32 };
 enum class Event { None, FolderRemoved, FloorReached };
 const QString dated = u"Station Test_Dec_09_2026__10_00AM"_s;
 
@@ -78,7 +79,9 @@ private:
         RecordingSettings settings;
         settings.name = u"Station Test"_s;
         settings.url = url;
-        settings.playList.clear();
+        // The test's hand-off script refuses the playlist "Refused".
+        settings.playList =
+            options & HandOff ? (options & Split ? u"Refused"_s : u"Kept"_s) : QString();
         settings.splitSongs = options & Split;
         settings.keepPartial = options & KeepPartial;
         settings.reconnect = options & Reconnect;
@@ -99,6 +102,14 @@ private Q_SLOTS:
         const rlimit full{fullDisk, fullDisk};
         std::signal(SIGXFSZ, SIG_IGN);
         QCOMPARE(setrlimit(RLIMIT_FSIZE, &full), 0);
+        const QString script =
+            QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+            u"/skyvane/addTune.lua"_s;
+        QFile lua(script);
+        QVERIFY(QDir().mkpath(QFileInfo(script).path()) && lua.open(QIODevice::WriteOnly));
+        lua.write("function add_tune(path, playlist)\n"
+                  "  if playlist == 'Refused' then error('refused') end\n"
+                  "end\n");
     }
     void init()
     {
@@ -141,6 +152,18 @@ private Q_SLOTS:
             << serve("/moved", Route::page("HTTP/1.0 404 Not Found", "text/html", "See " + target))
             << 0 << u"Redirecting to the first target\nConnecting to "_s + QString::fromUtf8(target)
             << Tracks{{dated + u".mp3"_s, StationSimulator::audioBytes(0, 300000)}};
+        // Each track is handed over once it is on the disk; a refusal during the
+        // capture ends it, and the track stays.
+        QTest::newRow("handed over")
+            << serve("/kept", stream(0, 300000)) << int(HandOff)
+            << u"File size is 300000 bytes\nAdded track to playlist Kept\nRecording ended"_s
+            << Tracks{{dated + u".mp3"_s, StationSimulator::audioBytes(0, 300000)}};
+        Route refused = stream(16000, {}, 0, titles.first(3));
+        refused.bytesPerSecond = 400000; // Beta is handed over while Gamma is under way
+        QTest::newRow("hand-off refused")
+            << serve("/refused", refused) << (Split | HandOff)
+            << u"refused\nFile access error: Error adding the track to iTunes\n"_s
+            << Tracks{{u"Beta.mp3"_s, StationSimulator::audioBytes(304000, 288000)}};
         QTest::newRow("long body is audio")
             << serve("/long", Route::page("HTTP/1.0 200 OK", "audio/x-scpls",
                                           target.leftJustified(5000, ' ')))
