@@ -9,7 +9,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
 #include <QStandardPaths>
 
 #include "platform/failures.h"
@@ -21,9 +20,24 @@ void reportOnStandardError(const QString &title, const QString &text)
 }
 } // namespace
 
-RecordingList::RecordingList(QObject *parent) : QObject(parent) {}
+RecordingList::RecordingList(QObject *parent)
+    : QObject(parent), m_writer(
+                           [this] {
+                               ListWriter::Rows rows;
+                               rows.reserve(m_rows.size());
+                               for (const auto &row : m_rows)
+                                   rows.push_back(row->settings());
+                               return rows;
+                           },
+                           this)
+{
+    QObject::connect(&m_writer, &ListWriter::written, this, &RecordingList::storeFinished);
+}
 
-RecordingList::~RecordingList() = default;
+RecordingList::~RecordingList()
+{
+    m_writer.flush();
+}
 
 void RecordingList::report(const QString &title, const QString &text)
 {
@@ -48,9 +62,16 @@ void RecordingList::load()
         keepAsideUnreadable(path, file.errorString());
         return;
     }
-    QJsonParseError error{};
-    const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &error);
+    const QByteArray bytes = file.readAll();
     file.close();
+    QJsonParseError error{};
+    QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+    // A stray byte that is not UTF-8 costs one character, not the whole list.
+    if (error.error == QJsonParseError::IllegalUTF8String) {
+        document = QJsonDocument::fromJson(QString::fromUtf8(bytes).toUtf8(), &error);
+        if (error.error == QJsonParseError::NoError)
+            keepOriginalOfRepaired(path);
+    }
     if (error.error != QJsonParseError::NoError) {
         keepAsideUnreadable(path, error.errorString());
         return;
@@ -66,11 +87,31 @@ void RecordingList::load()
     }
 }
 
-void RecordingList::keepAsideUnreadable(const QString &path, const QString &why)
+namespace {
+// ".corrupt", or ".corrupt2", ... beside the list file: never over an older one.
+QString asideName(const QString &path)
 {
     QString aside = path + QStringLiteral(".corrupt");
     for (int n = 2; QFileInfo::exists(aside); ++n)
         aside = path + QStringLiteral(".corrupt%1").arg(n);
+    return aside;
+}
+} // namespace
+
+void RecordingList::keepOriginalOfRepaired(const QString &path)
+{
+    const QString aside = asideName(path);
+    const bool kept = QFile::copy(path, aside);
+    report(QStringLiteral("The recording list held text that is not UTF-8"),
+           QStringLiteral("Each byte of %1 that is not UTF-8 was replaced by a placeholder "
+                          "character; the rest loads as it was. %2")
+               .arg(path, kept ? QStringLiteral("The original file was kept as %1.").arg(aside)
+                               : QStringLiteral("The original could not be kept aside.")));
+}
+
+void RecordingList::keepAsideUnreadable(const QString &path, const QString &why)
+{
+    const QString aside = asideName(path);
     if (QFile::rename(path, aside)) {
         report(QStringLiteral("The recording list could not be read"),
                QStringLiteral("%1 (%2) was moved to %3. Skyvane starts with a new list.")
@@ -86,19 +127,31 @@ bool RecordingList::store()
     // An empty list is never written: it would only wipe the user's recordings.
     if (m_rows.empty())
         return false;
-    QJsonArray rows;
-    for (const auto &row : m_rows)
-        rows.append(row->toJson());
-    const QString path = filePath();
-    QFileInfo(path).dir().mkpath(QStringLiteral("."));
-    QSaveFile file(path);
-    const QByteArray bytes = QJsonDocument(rows).toJson(QJsonDocument::Indented);
-    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit())
-        return true;
+    const QString error = m_writer.writeNow();
+    storeFinished(error);
+    return error.isEmpty();
+}
+
+void RecordingList::storeSoon()
+{
+    if (!m_rows.empty())
+        m_writer.request();
+}
+
+void RecordingList::flushStores()
+{
+    m_writer.flush();
+}
+
+void RecordingList::storeFinished(const QString &error)
+{
+    if (error.isEmpty()) {
+        Q_EMIT stored();
+        return;
+    }
     report(QStringLiteral("The recording list could not be saved"),
            QStringLiteral("%1: %2. The previous file is unchanged; the next save tries again.")
-               .arg(path, file.errorString()));
-    return false;
+               .arg(filePath(), error));
 }
 
 bool RecordingList::contains(const QString &name) const
@@ -149,7 +202,7 @@ int RecordingList::indexOf(const Recording *recording) const
 
 Recording *RecordingList::append(std::unique_ptr<Recording> recording)
 {
-    QObject::connect(recording.get(), &Recording::captureEnded, this, &RecordingList::store);
+    QObject::connect(recording.get(), &Recording::captureEnded, this, &RecordingList::storeSoon);
     m_rows.push_back(std::move(recording));
     return m_rows.back().get();
 }

@@ -6,16 +6,20 @@
 #include <QObject>
 #include <QString>
 
+#include "model/listwriter.h"
 #include "model/recording.h"
 
 // All the user's recordings, in list order, and the list file that keeps them.
 // The list owns its rows, and stores itself whenever a row's capture ends.
+// Stores run off the event loop; what was asked for is written at the latest
+// when the list goes.
 class RecordingList : public QObject
 {
     Q_OBJECT
 
 public:
     explicit RecordingList(QObject *parent = nullptr);
+    // Writes what storeSoon() asked for and was not written yet.
     ~RecordingList() override;
 
     // The list file: $XDG_DATA_HOME/Skyvane.reclist, computed afresh each time.
@@ -23,11 +27,16 @@ public:
 
     // Replaces the rows with those of the list file, not scheduled yet. Leaves
     // the list empty when there is no usable file: the caller then adds a new
-    // recording. An unreadable file is moved aside, never lost.
+    // recording. An unreadable file is moved aside, never lost; text that is
+    // not UTF-8 loses only its bad bytes, the original kept beside it.
     void load();
-    // Writes every row, atomically. False (and reported) when it failed; the
-    // rows stay as they are, and the next store writes them all again.
+    // Writes every row, atomically, now. False (and reported) when it failed;
+    // the rows stay as they are, and the next store writes them all again.
     bool store();
+    // The same, off the event loop: requests while a write runs make one more.
+    void storeSoon();
+    // Waits for a store under way and writes what was asked for since.
+    void flushStores();
 
     bool contains(const QString &name) const;
     // Sorts by name, case ignored, and answers the new index of `current`.
@@ -51,10 +60,15 @@ Q_SIGNALS:
     // A problem with the list file (kept aside as unreadable, a failed store),
     // already written to standard error.
     void problem(const QString &title, const QString &text);
+    // The list file was written.
+    void stored();
 
 private:
     void report(const QString &title, const QString &text);
     void keepAsideUnreadable(const QString &path, const QString &why);
+    void keepOriginalOfRepaired(const QString &path);
+    void storeFinished(const QString &error);
 
     std::vector<std::unique_ptr<Recording>> m_rows;
+    ListWriter m_writer;
 };

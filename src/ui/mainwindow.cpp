@@ -181,6 +181,8 @@ void MainWindow::stopAndSave()
     m_list.stopAll();
     for (int i = 0; i < m_list.size(); ++i)
         m_list.at(i)->unschedule();
+    // Those stores run off the event loop; they are on the disk before this returns.
+    m_list.flushStores();
 }
 
 void MainWindow::bringToFront()

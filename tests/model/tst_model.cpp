@@ -118,6 +118,13 @@ private Q_SLOTS:
         list.load();
         QVERIFY(list.isEmpty() && QFile::exists(path + QStringLiteral(".corrupt3")));
 
+        // A byte that is not UTF-8 costs one character; the original stays beside.
+        writeFile(path, "[{\"name\": \"Caf\xe9\"}]");
+        list.load();
+        QCOMPARE(list.at(0)->name(), QStringLiteral("Caf\uFFFD"));
+        QCOMPARE(readAll(path + QStringLiteral(".corrupt4")),
+                 QByteArray("[{\"name\": \"Caf\xe9\"}]"));
+
         // Rows load in order; one that is not an object is skipped.
         writeFile(path, "[{\"name\": \"Zed\", \"daily\": true}, 7, {\"log\": \"old\\n\"}]");
         list.load();
@@ -141,9 +148,31 @@ private Q_SLOTS:
         const bool storedOnFullDisk = list.store();
         setrlimit(RLIMIT_FSIZE, &saved);
         QVERIFY(!storedOnFullDisk);
-        QCOMPARE(problems.size(), 3); // two files moved aside, one failed store
+        QCOMPARE(problems.size(), 4); // two files moved aside, one repaired, one failed store
         QCOMPARE(readAll(path), stored);
         QVERIFY(list.store() && readAll(path).size() > 20000);
+    }
+
+    // Stores asked for in a storm write the file a handful of times, and the
+    // latest state reaches it.
+    void storeStorm()
+    {
+        RecordingList list;
+        for (int i = 0; i < 300; ++i)
+            list.append(std::make_unique<Recording>());
+        QSignalSpy stored(&list, &RecordingList::stored);
+        for (int i = 0; i < list.size(); ++i) {
+            list.at(i)->log(QStringLiteral("ended\n"));
+            list.storeSoon();
+            QCoreApplication::processEvents();
+        }
+        list.flushStores();
+        QVERIFY2(!stored.isEmpty() && stored.size() < 30,
+                 qPrintable(QString::number(stored.size())));
+        const QJsonArray rows = QJsonDocument::fromJson(readAll(RecordingList::filePath())).array();
+        QCOMPARE(rows.size(), 300);
+        for (const QJsonValue row : rows)
+            QCOMPARE(row[u"log"].toString(), QStringLiteral("ended\n"));
     }
 };
 
