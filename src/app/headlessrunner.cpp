@@ -4,6 +4,8 @@
 
 #include <QCoreApplication>
 
+#include "platform/textscan.h"
+
 HeadlessRunner::HeadlessRunner(QObject *parent) : QObject(parent)
 {
     QObject::connect(&m_termination, &TerminationSignals::received, this, [this] {
@@ -43,7 +45,7 @@ void HeadlessRunner::printLogLines(const QString &name, const QString &message)
         // The piece after a message's final line break is empty, not a line.
         if (i + 1 == lines.size() && lines[i].isEmpty())
             break;
-        const QByteArray line = prefix + lines[i].toUtf8() + '\n';
+        const QByteArray line = prefix + TextScan::escapeControls(lines[i]).toUtf8() + '\n';
         std::fwrite(line.constData(), 1, size_t(line.size()), stdout);
     }
     std::fflush(stdout);

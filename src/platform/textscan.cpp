@@ -56,4 +56,23 @@ qint32 metaInterval(QStringView text)
     return interval == 0 ? -1 : interval;
 }
 
+QString escapeControls(QStringView text)
+{
+    QString escaped;
+    escaped.reserve(text.size());
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        const auto hex = [u](int digits) {
+            return QString::number(u, 16).toUpper().rightJustified(digits, u'0');
+        };
+        if ((u < 0x20 && u != u'\t') || u == 0x7f)
+            escaped += QStringLiteral("\\x") + hex(2);
+        else if ((u >= 0x80 && u < 0xa0) || u == 0x2028 || u == 0x2029)
+            escaped += QStringLiteral("\\u") + hex(4);
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
 } // namespace TextScan

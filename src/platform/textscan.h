@@ -22,4 +22,10 @@ qint32 leadingInt(QStringView text);
 // (announced but zero, or not a number) read as -1, "no metadata".
 qint32 metaInterval(QStringView text);
 
+// The text fit for a terminal: control characters (tab aside), C1 controls
+// such as NEL, and the Unicode line and paragraph separators are written as
+// escapes ("\x1B", "\u2028"), so that a station's title can neither steer
+// the terminal nor break a line.
+QString escapeControls(QStringView text);
+
 } // namespace TextScan
