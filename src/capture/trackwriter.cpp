@@ -110,9 +110,12 @@ void TrackWriter::createFile()
             return;
         }
         if (!isTaken(m_track.path))
-            break;
+            // Why matters: a folder that is not writable, no descriptors left, ...
+            throw NamedFailure(QStringLiteral("FileOpenFailed"),
+                               m_track.path + QStringLiteral(": ") + file->errorString());
     }
-    throw NamedFailure(QStringLiteral("FileOpenFailed"), m_track.path);
+    throw NamedFailure(QStringLiteral("FileOpenFailed"),
+                       m_track.path + QStringLiteral(": every name is taken"));
 }
 
 void TrackWriter::write(QByteArrayView audio)

@@ -16,7 +16,8 @@ namespace {
 
 const QDateTime noon(QDate(2026, 3, 1), QTime(12, 5));
 // A recording name long enough that made file names must be cut.
-const QString base = u"Desk %d "_s + QString(250, u'y');
+// It would lead out of the track folder if it were not cleaned.
+const QString base = u"../Desk %d "_s + QString(250, u'y');
 // Four bytes of UTF-8, two UTF-16 units.
 const QString clef = u"\U0001D11E"_s;
 
@@ -84,10 +85,10 @@ private Q_SLOTS:
             << u"Song"_s << song + u"File size is 262144 bytes\n"_s;
         // A long made name loses the end of its base, never the date or counter.
         const QString date = u"_Mar_01_2026__12_05PM"_s;
-        const QString made = u"Desk %d "_s + QString(209, u'y') + date + u" (2).mp3"_s;
+        const QString made = u"_Desk %d "_s + QString(208, u'y') + date + u" (2).mp3"_s;
         QTest::newRow("made title, name taken, one interval is not cut")
             << QString() << 300000LL << 300000 << 0
-            << u"Desk %d "_s + QString(213, u'y') + date + u".mp3"_s << made << 300000LL
+            << u"_Desk %d "_s + QString(212, u'y') + date + u".mp3"_s << made << 300000LL
             << base + u" - Mar 01, 2026 12:05PM"_s
             << u"Writting data to "_s + made + u"\nFile size is 300000 bytes\n"_s;
         QTest::newRow("incomplete deleted, the earlier track stays")
@@ -109,7 +110,7 @@ private Q_SLOTS:
                    u"/Song.mp3 was removed while it was written\n"_s;
         QTest::newRow("open fails")
             << u"Song"_s << 300000LL << -1 << 0 << u"/"_s << QString() << 0LL << u"Song"_s
-            << u"FileOpenFailed "_s + TrackWriter::folder() + u"/Song.mp3"_s;
+            << u"FileOpenFailed "_s + TrackWriter::folder() + u"/Song.mp3: Not a directory"_s;
     }
     void tracks()
     {
