@@ -4,7 +4,7 @@
 JOBS ?= $(shell nproc)
 WERROR := $(if $(CI),ON,OFF)
 
-.PHONY: all deps build run test build-sanitize test-sanitize bench format clean
+.PHONY: all deps build run test build-sanitize test-sanitize bench fuzz format clean
 
 all: build
 
@@ -37,8 +37,18 @@ bench: deps
 	cmake --build --preset release -j $(JOBS)
 	@echo "Benchmarks are in build-release/bin; see bench/README.md"
 
+# The demultiplexer fuzzer (libFuzzer, clang, ASan+UBSan) for FUZZ_SECONDS;
+# what it finds beyond the seeds collects in build-fuzz/corpus.
+FUZZ_SECONDS ?= 60
+fuzz:
+	@sh scripts/install-deps.sh clang libclang-rt-14-dev
+	CXX=clang++ cmake -S fuzz -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build build-fuzz -j $(JOBS)
+	mkdir -p build-fuzz/corpus
+	./build-fuzz/fuzz_icydemuxer -max_total_time=$(FUZZ_SECONDS) -timeout=10 build-fuzz/corpus fuzz/corpus
+
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
 
 clean:
-	rm -rf build build-sanitize build-release
+	rm -rf build build-sanitize build-release build-fuzz

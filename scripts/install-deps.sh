@@ -1,10 +1,11 @@
 #!/bin/sh
 # Installs the Debian packages the build needs, but only those that are missing,
-# so that `make test` and `make run` work on a fresh Debian 12 machine.
+# so that `make test` and `make run` work on a fresh Debian 12 machine. Extra
+# packages for one target (the fuzzer's clang) may be named as arguments.
 set -eu
 
 PACKAGES="build-essential cmake pkg-config qt6-base-dev libcurl4-openssl-dev libicu-dev \
-liblua5.4-dev libtag1-dev libbenchmark-dev curl tzdata dbus-daemon"
+liblua5.4-dev libtag1-dev libbenchmark-dev curl tzdata dbus-daemon $*"
 
 missing=""
 for pkg in $PACKAGES; do
