@@ -59,10 +59,14 @@ TrackWriter::TrackWriter(LogFunction log) : m_log(std::move(log)) {}
 
 TrackWriter::~TrackWriter() = default;
 
+// Read once: the music folder comes from user-dirs.dirs, which would otherwise be
+// read again at every title change.
 QString TrackWriter::folder()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::MusicLocation) +
-           QStringLiteral("/Skyvane");
+    static const QString trackFolder =
+        QStandardPaths::writableLocation(QStandardPaths::MusicLocation) +
+        QStringLiteral("/Skyvane");
+    return trackFolder;
 }
 
 void TrackWriter::open(const QString &streamTitle, const QString &madeBase, const QDateTime &now,

@@ -8,6 +8,8 @@
 
 #include <curl/curl.h>
 
+#include <QElapsedTimer>
+#include <QTimer>
 #include <QUrl>
 
 #include "platform/curldriver.h"
@@ -25,6 +27,11 @@ namespace {
 constexpr long receiveBufferSize = 32 * 1024;
 
 constexpr int maxRedirects = 20;
+
+// How long the receivers of one transfer may work on its data before the event
+// loop turns: curl hands over everything it has read in one go, and a station
+// that floods titles would otherwise keep timers and signals waiting for seconds.
+constexpr qint64 busyBudgetNs = 20'000'000;
 
 struct CurlUrlDeleter
 {
@@ -113,6 +120,7 @@ struct HttpTransfer::Private final : public CurlClient
     static size_t onWrite(char *data, size_t size, size_t count, void *self) noexcept;
     static size_t onHeader(char *data, size_t size, size_t count, void *self) noexcept;
     size_t receiveData(char *data, size_t length);
+    void yieldToEventLoop();
     bool receiveHeaderLine(QByteArrayView line);
     bool endOfHeaders();
     void deliverResponse();
@@ -133,6 +141,8 @@ struct HttpTransfer::Private final : public CurlClient
     bool inHeaderBlock = false;
     bool responseDelivered = false;
     bool cancelled = false;
+    bool paused = false;
+    qint64 busyNs = 0; // time the receivers spent since the loop last turned
 };
 
 HttpTransfer::HttpTransfer() : d(std::make_unique<Private>(*this)) {}
@@ -255,9 +265,31 @@ size_t HttpTransfer::Private::receiveData(char *data, size_t length)
         response = HttpResponse{};
         deliverResponse();
     }
-    if (length > 0 && !cancelled)
+    if (length > 0 && !cancelled) {
+        QElapsedTimer busy;
+        busy.start();
         Q_EMIT q.dataReceived(QByteArrayView(data, qsizetype(length)));
-    return cancelled ? CURL_WRITEFUNC_ERROR : length;
+        busyNs += busy.nsecsElapsed();
+    }
+    if (cancelled)
+        return CURL_WRITEFUNC_ERROR;
+    if (busyNs > busyBudgetNs)
+        yieldToEventLoop();
+    return length;
+}
+
+// The data was taken; curl holds what follows until the loop has turned once.
+void HttpTransfer::Private::yieldToEventLoop()
+{
+    if (paused || curl_easy_pause(easy.get(), CURLPAUSE_RECV) != CURLE_OK)
+        return;
+    paused = true;
+    QTimer::singleShot(0, &q, [this] {
+        paused = false;
+        busyNs = 0;
+        if (!cancelled)
+            curl_easy_pause(easy.get(), CURLPAUSE_CONT);
+    });
 }
 
 size_t HttpTransfer::Private::onHeader(char *data, size_t size, size_t count, void *self) noexcept
