@@ -36,6 +36,10 @@ const Field table[] = {
     {"log", nullptr, &S::log, QString()},
 };
 
+constexpr qint32 minutesPerDay = 24 * 60;
+// What a recording's log keeps at most, in UTF-16 units.
+constexpr qsizetype maxLogLength = 16000;
+
 std::optional<qint32> integerOf(const QJsonValue &value)
 {
     if (!value.isDouble())
@@ -151,6 +155,11 @@ RecordingSettings RecordingSettings::fromJson(const QJsonObject &object)
         if (value)
             field.assign(settings, *value);
     }
+    // A start time outside one day (a file edited by hand) is that time of day.
+    settings.startTime = ((settings.startTime % minutesPerDay) + minutesPerDay) % minutesPerDay;
+    // A log grown past what a recording keeps (a file edited by hand) keeps its end.
+    if (settings.log.size() > maxLogLength)
+        settings.log = settings.log.right(maxLogLength);
     return settings;
 }
 

@@ -61,6 +61,13 @@ private Q_SLOTS:
                                "'days': [1, 0, 1, 0, 0, 0, 1]}")
                             .toVariantMap());
         QCOMPARE(s.toJson(), QJsonObject::fromVariantMap(expected));
+        // Out of range on load: the time of day, and the end of an oversize log.
+        const auto loaded =
+            RecordingSettings::fromJson({{QStringLiteral("startTime"), -1441},
+                                         {QStringLiteral("log"), QString(20000, u'x') + u'!'}});
+        QCOMPARE(loaded.startTime, 1439);
+        QVERIFY(loaded.log.size() == 16000 && loaded.log.endsWith(u"x!"));
+        QCOMPARE(RecordingSettings::fromJson({{QStringLiteral("startTime"), 2880}}).startTime, 0);
         // The editor trims inline whitespace at both ends, and reads a number from text.
         for (const RecordingSettings::Field &field : RecordingSettings::fields()) {
             if (QByteArrayView(field.key) == "name")
