@@ -184,6 +184,17 @@ private Q_SLOTS:
         QTest::newRow("failed write keeps the track")
             << serve("/endless", stream(0)) << 0 << u"File access error: Could not write to "_s
             << Tracks{{dated + u".mp3"_s, StationSimulator::audioBytes(0, fullDisk)}};
+        // Hostile stations: an interval that is no number means no metadata; a
+        // header that never ends is refused before it fills the memory.
+        Route oddInterval = stream(0, 300000);
+        oddInterval.headerFields.append(qMakePair(QByteArray("icy-metaint"), QByteArray("-abc")));
+        QTest::newRow("interval not a number")
+            << serve("/odd", oddInterval) << 0 << u"Recording ended"_s
+            << Tracks{{dated + u".mp3"_s, StationSimulator::audioBytes(0, 300000)}};
+        Route endless = stream(0, 300000);
+        endless.headerFields.append(qMakePair(QByteArray("x-filler"), QByteArray(300000, 'a')));
+        QTest::newRow("endless header") << serve("/endless-head", endless) << 0
+                                        << u"Connection failed with error: "_s << Tracks();
         // The station hangs up without a word.
         QTest::newRow("no answer") << serve("/silent", Route{std::nullopt}) << 0
                                    << u"Connection failed with error: "_s << Tracks();
