@@ -6,10 +6,11 @@
 --
 -- To do something else, copy this file to ~/.local/share/skyvane/addTune.lua
 -- (or $XDG_DATA_HOME/skyvane/addTune.lua) and change it; Skyvane prefers that
--- copy and loads it once per run. A handler that returns counts as success; an
--- error it raises is written to the recording's log. Besides Lua's standard
--- libraries the script has the `skyvane` table: tag, music_folder, make_folder
--- and file_name_safe. All texts are UTF-8.
+-- copy and loads it once per run. A handler that returns counts as success, and
+-- a text it returns is written to the recording's log; an error it raises is
+-- written there too. Besides Lua's standard libraries (less what could block or
+-- end Skyvane: see the README) the script has the `skyvane` table: tag,
+-- music_folder, make_folder and file_name_safe. All texts are UTF-8.
 
 local ENOENT = 2
 
@@ -41,10 +42,19 @@ local function read_entries(file_name, skipped)
     return entries
 end
 
--- A playlist line cannot hold a line break, so such a path is written as a
--- file:// URL with its bytes escaped.
+-- The text made fit for one playlist line: control characters (CR, LF and the
+-- others, NEL among them) and the Unicode line and paragraph separators, which
+-- some players take for line breaks, become spaces. The patterns name UTF-8
+-- bytes, so they mean the same in every locale.
+local function one_line(text)
+    return (text:gsub("[\0-\31\127]", " "):gsub("\194[\128-\159]", " ")
+        :gsub("\226\128[\168\169]", " "))
+end
+
+-- A path that cannot stand on one line is written as a file:// URL with its
+-- bytes escaped.
 local function location_of(path)
-    if not path:find("[\r\n]") then
+    if one_line(path) == path then
         return path
     end
     return "file://" .. path:gsub("[^%w/%-%._~]", function(c)
@@ -57,7 +67,7 @@ local function entry_info(artist, title)
     if artist ~= "" then
         name = artist .. " - " .. title
     end
-    return "#EXTINF:-1," .. name:gsub("%c", " ")
+    return "#EXTINF:-1," .. one_line(name)
 end
 
 -- Writes the entries from `first` on into a temporary file next to the
@@ -103,15 +113,16 @@ local function playlist_file(playlist)
 end
 
 -- Tags the track and appends it to the playlist, which keeps at most `count`
--- entries: the oldest entries go (their files stay).
+-- entries: the oldest entries go (their files stay). A track that could not be
+-- tagged is listed all the same, and the log says why.
 function add_tune(path, playlist, title, album, artist, genre, count)
     local track, message = io.open(path, "rb")
     if not track then
         error("cannot read the track: " .. message)
     end
     track:close()
-    -- A format that cannot carry tags (raw AAC, for one) still gets listed.
-    skyvane.tag(path, { title = title, album = album, artist = artist, genre = genre })
+    local tagged, why = skyvane.tag(path,
+        { title = title, album = album, artist = artist, genre = genre })
 
     local file_name = playlist_file(playlist)
     local location = location_of(path)
@@ -120,5 +131,8 @@ function add_tune(path, playlist, title, album, artist, genre, count)
 
     local limit = math.max(math.tointeger(count) or math.maxinteger, 0)
     write_playlist(file_name, entries, math.max(#entries - limit + 1, 1))
+    if not tagged then
+        return "Track left untagged: " .. why
+    end
     return true
 end

@@ -6,9 +6,10 @@
 
 #include "capture/playlisttarget.h"
 #include "capture/stationheaders.h"
-#include "handoff/trackhandoff.h"
+#include "handoff/handoffqueue.h"
 #include "platform/clock.h"
 #include "platform/failures.h"
+#include "platform/stationurl.h"
 #include "platform/textencodings.h"
 
 namespace {
@@ -86,6 +87,7 @@ void Capture::stop()
 {
     end();
     m_sync.waitForIdle();
+    HandoffQueue::shared().waitForIdle(HandoffQueue::quitLimit);
 }
 
 bool Capture::connectTo(const QString &url)
@@ -94,8 +96,10 @@ bool Capture::connectTo(const QString &url)
     m_transfer.reset();
     m_transfer = HttpTransfer::start(stationRequest(url));
     if (!m_transfer) {
+        if (const std::optional<QString> problem = StationUrl::problem(url))
+            log(QStringLiteral("Invalid station URL: %1\n").arg(*problem));
         log(QStringLiteral("Can not open connection to the station. Recording failed\n"));
-        breakOff();
+        breakOff(QStringLiteral("Can not open connection to the station"));
         return false;
     }
     HttpTransfer *const transfer = m_transfer.get();
@@ -123,6 +127,7 @@ bool Capture::mayHop()
         return true;
     log(QStringLiteral("Too many redirects and playlists (more than %1), giving up\n")
             .arg(maxHops));
+    fail(QStringLiteral("Too many redirects and playlists"));
     end();
     return false;
 }
@@ -168,9 +173,12 @@ template<typename Step> void Capture::guarded(Step step)
         step();
     } catch (const NamedFailure &failure) {
         log(QStringLiteral("File access error: %1\n").arg(failure.reason()));
+        fail(QStringLiteral("File access error: %1").arg(failure.reason()));
         end();
     } catch (const std::exception &failure) {
-        log(QStringLiteral("File access error: %1\n").arg(QString::fromLocal8Bit(failure.what())));
+        const QString reason = QString::fromLocal8Bit(failure.what());
+        log(QStringLiteral("File access error: %1\n").arg(reason));
+        fail(QStringLiteral("File access error: %1").arg(reason));
         end();
     }
 }
@@ -188,13 +196,13 @@ void Capture::onFinished()
         }
     }
     log(QStringLiteral("Connection closed by the station\n"));
-    breakOff();
+    breakOff(QStringLiteral("Connection closed by the station"));
 }
 
 void Capture::onFailed(const QString &error)
 {
     log(QStringLiteral("Connection failed with error: %1\n").arg(error));
-    breakOff();
+    breakOff(QStringLiteral("Connection failed: %1").arg(error));
 }
 
 void Capture::checkProgress()
@@ -211,7 +219,7 @@ void Capture::checkProgress()
         return;
     if (size == m_lastSize) {
         log(QStringLiteral("Connection stalled, ending recording\n"));
-        breakOff();
+        breakOff(QStringLiteral("Connection stalled"));
         return;
     }
     m_lastSize = size;
@@ -241,6 +249,7 @@ bool Capture::hasRoomOnDisk()
             .arg(storage.bytesAvailable() / bytesPerMegabyte)
             .arg(TrackWriter::folder())
             .arg(m_settings.minFreeMB));
+    fail(QStringLiteral("Not enough free space on the disk"));
     return false;
 }
 
@@ -260,11 +269,19 @@ qint32 Capture::elapsedMinutes() const
 }
 
 // The capture broke off before its time: resume it when enough time is left.
-void Capture::breakOff()
+void Capture::breakOff(const QString &reason)
 {
+    fail(reason);
     if (m_settings.reconnect && m_settings.duration - elapsedMinutes() > resumeThresholdMinutes)
         m_resume = true;
     end();
+}
+
+// The first reason is the one that counts: what follows from it is no news.
+void Capture::fail(const QString &reason)
+{
+    if (m_failure.isEmpty())
+        m_failure = reason;
 }
 
 void Capture::end()
@@ -282,7 +299,7 @@ void Capture::end()
 // The capture is over once its last track is on the disk and handed over.
 void Capture::finishWhenSynced()
 {
-    if (m_running || m_ended || !m_sync.isIdle())
+    if (m_running || m_ended || !m_sync.isIdle() || m_handingOver > 0)
         return;
     m_ended = true;
     log(QStringLiteral("Recording ended at %1\n").arg(Clock::displayText(Clock::now())));
@@ -294,7 +311,11 @@ void Capture::audioReceived(QByteArrayView audio)
     // Without titles to split at, everything goes into one file named by date.
     if (!m_writer.isOpen() && (m_demuxer->interval() < 0 || !m_settings.splitSongs))
         openTrack(QString());
+    // Audio before the first title of a split capture goes nowhere.
+    if (!m_writer.isOpen())
+        return;
     m_writer.write(audio);
+    m_bytesWritten += audio.size();
 }
 
 void Capture::inBandHeadReceived(QByteArrayView head)
@@ -351,17 +372,30 @@ void Capture::trackSynced(const TrackWriter::Track &track, const QString &error)
                 .arg(error));
     } else {
         if (!m_settings.playList.isEmpty())
-            guarded([&] { handOver(track); });
+            handOver(track);
         Q_EMIT trackFinished(track.path);
     }
     finishWhenSynced();
 }
 
+// The script runs on the hand-off thread; the capture goes on meanwhile.
 void Capture::handOver(const TrackWriter::Track &track)
 {
-    const std::optional<QString> error = TrackHandoff::addToPlaylist(m_settings, track, m_genre);
+    ++m_handingOver;
+    HandoffQueue::shared().add(m_settings, track, m_genre, this,
+                               [this](const std::optional<QString> &error, const QString &note) {
+                                   --m_handingOver;
+                                   guarded([&] { handedOver(error, note); });
+                                   finishWhenSynced();
+                               });
+}
+
+void Capture::handedOver(const std::optional<QString> &error, const QString &note)
+{
     if (!error) {
         log(QStringLiteral("Added track to playlist %1\n").arg(m_settings.playList));
+        if (!note.isEmpty())
+            log(note + u'\n');
         return;
     }
     log(QStringLiteral("Error adding to playlist: %1\n").arg(*error));

@@ -33,13 +33,18 @@ public:
     // capture before this returns.
     void start();
     // Ends the capture now: the song under way is incomplete unless its
-    // title was made up. Waits for the last track to reach the disk, so
-    // finished() has come when this returns.
+    // title was made up. Waits for the last track to reach the disk and, for
+    // at most HandoffQueue::quitLimit, for the hand-offs under way: finished()
+    // has come when this returns, unless a script is stuck.
     void stop();
     // Settings saved while the capture runs apply from now on.
     void setSettings(const RecordingSettings &settings) { m_settings = settings; }
 
     bool isRunning() const { return m_running; }
+    // Audio bytes handed to the track files so far, over every connection.
+    qint64 bytesWritten() const { return m_bytesWritten; }
+    // Why the capture broke off or gave up; "" when it ran its time or was stopped.
+    const QString &failure() const { return m_failure; }
 
 Q_SIGNALS:
     void logLine(const QString &line);
@@ -61,7 +66,8 @@ private:
     bool hasRoomOnDisk();
     void checkTrackFile();
     qint32 elapsedMinutes() const;
-    void breakOff();
+    void breakOff(const QString &reason);
+    void fail(const QString &reason);
     void end();
     void finishWhenSynced();
     template<typename Step> void guarded(Step step);
@@ -74,6 +80,7 @@ private:
     void finishTrack(bool incomplete);
     void trackSynced(const TrackWriter::Track &track, const QString &error);
     void handOver(const TrackWriter::Track &track);
+    void handedOver(const std::optional<QString> &error, const QString &note);
     QString decode(QByteArrayView bytes) const;
     void log(const QString &line) { Q_EMIT logLine(line); }
 
@@ -86,8 +93,11 @@ private:
     QTimer m_watchdog;
     QString m_genre;
     QString m_extension = QStringLiteral(".mp3");
+    QString m_failure;
+    qint64 m_bytesWritten = 0;
     qint64 m_lastSize = 0; // audio bytes at the previous watchdog tick
     int m_hops = 0;        // redirects and playlists followed
+    int m_handingOver = 0; // tracks with the hand-off thread
     bool m_running = false;
     bool m_ended = false; // finished() sent
     bool m_resume = false;

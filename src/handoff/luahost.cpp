@@ -3,23 +3,18 @@
 #include <array>
 #include <exception>
 #include <optional>
-#include <string>
 #include <string_view>
 
 #include <lua.hpp>
-#include <taglib/fileref.h>
-#include <taglib/mpegfile.h>
-#include <taglib/tag.h>
-#include <taglib/tfile.h>
 
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
-#include <QFileInfo>
 #include <QStandardPaths>
 #include <QString>
 
 #include "capture/trackname.h"
+#include "handoff/tagwriter.h"
 
 namespace {
 
@@ -99,37 +94,20 @@ struct TagRequest
     std::array<std::optional<std::string_view>, tagKeys.size()> values;
 };
 
-void applyTags(TagLib::Tag &tag, const TagRequest &request)
-{
-    using Setter = void (TagLib::Tag::*)(const TagLib::String &);
-    constexpr std::array<Setter, tagKeys.size()> setters{
-        &TagLib::Tag::setTitle, &TagLib::Tag::setAlbum, &TagLib::Tag::setArtist,
-        &TagLib::Tag::setGenre};
-    for (size_t i = 0; i < setters.size(); ++i) {
-        if (const auto &value = request.values[i])
-            (tag.*setters[i])(TagLib::String(std::string(*value), TagLib::String::UTF8));
-    }
-}
-
 Reply writeTags(const TagRequest &request)
 {
     if (request.path.find('\0') != std::string_view::npos)
         return failure("the path contains a NUL character");
-    const std::string path(request.path);
-    if (!QFileInfo(pathFrom(request.path)).isFile())
-        return failure("no such file");
-    TagLib::FileRef file(path.c_str(), false);
-    if (file.isNull() || !file.tag())
-        return failure("TagLib cannot tag this kind of file");
-    if (file.file()->readOnly())
-        return failure("the file is read-only");
-    applyTags(*file.tag(), request);
-    // One ID3v2.4 tag for MPEG: an ID3v1 tag would hold only Latin-1.
-    auto *mpeg = dynamic_cast<TagLib::MPEG::File *>(file.file());
-    const bool saved = mpeg ? mpeg->save(TagLib::MPEG::File::ID3v2, TagLib::File::StripOthers,
-                                         TagLib::ID3v2::v4, TagLib::File::DoNotDuplicate)
-                            : file.save();
-    return saved ? success() : failure("TagLib could not save the tags");
+    TagWriter::Tags tags;
+    const std::array<std::optional<QString> *, tagKeys.size()> targets{&tags.title, &tags.album,
+                                                                       &tags.artist, &tags.genre};
+    for (size_t i = 0; i < targets.size(); ++i) {
+        if (const auto &value = request.values[i])
+            *targets[i] = QString::fromUtf8(value->data(), qsizetype(value->size()));
+    }
+    if (const std::optional<QString> reason = TagWriter::write(pathFrom(request.path), tags))
+        return failure(reason->toUtf8());
+    return success();
 }
 
 int hostTag(lua_State *L)

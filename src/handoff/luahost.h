@@ -6,9 +6,9 @@ struct lua_State;
 //
 //   skyvane.tag(path, {title=, album=, artist=, genre=})
 //       Writes the given tags (UTF-8 texts; "" clears one, a missing key leaves
-//       it) into the file with TagLib: ID3v2.4 for MPEG, Vorbis comments for Ogg
-//       Vorbis, the native tag of the other formats TagLib knows. Gives true, or
-//       false and the reason when the file is missing or cannot carry tags.
+//       it) into the file with TagLib (see TagWriter). Gives true, or false and
+//       the reason when the file is missing, cannot carry tags, or would lose
+//       audio to them; then the file is left as it was.
 //   skyvane.music_folder()
 //       The user's music folder (XDG_MUSIC_DIR, by default ~/Music).
 //   skyvane.make_folder(path)

@@ -11,6 +11,7 @@
 #include <QStandardPaths>
 
 #include "handoff/luahost.h"
+#include "handoff/luasandbox.h"
 #include "platform/resources.h"
 
 namespace {
@@ -49,22 +50,12 @@ int addPosition(lua_State *L)
     return 1;
 }
 
-// A hand-off script must not end the program it runs in.
-int refuseExit(lua_State *L)
-{
-    return luaL_error(L, "os.exit would end Skyvane; raise an error instead");
-}
-
 // Opens the libraries and runs the script's top level. Runs under lua_pcall,
 // so that any error on the way, even running out of memory, is caught.
 int openScript(lua_State *L)
 {
     const auto *path = static_cast<const char *>(lua_touserdata(L, 1));
-    luaL_openlibs(L);
-    lua_getglobal(L, "os");
-    lua_pushcfunction(L, &refuseExit);
-    lua_setfield(L, -2, "exit");
-    lua_pop(L, 1);
+    LuaSandbox::open(L);
     LuaHost::install(L);
     // Text only: precompiled chunks can crash the interpreter.
     if (luaL_loadfilex(L, path, "t") != LUA_OK)
@@ -144,12 +135,6 @@ void ScriptRunner::StateCloser::operator()(lua_State *state) const
 
 ScriptRunner::ScriptRunner() = default;
 ScriptRunner::~ScriptRunner() = default;
-
-ScriptRunner &ScriptRunner::shared()
-{
-    static ScriptRunner runner;
-    return runner;
-}
 
 QString ScriptRunner::scriptPath()
 {

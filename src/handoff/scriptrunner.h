@@ -18,10 +18,15 @@ struct lua_State;
 using ScriptArgument = std::variant<QString, qint64>;
 
 // Runs the music-library hand-off script: a Lua 5.4 file whose global functions
-// are handlers, with Lua's standard libraries and the `skyvane` host table.
-// Loading runs the file's top level; calling runs one handler. Both are bounded
-// in instructions, time and memory, so a script stuck in a loop or eating memory
-// ends in an error text for the log instead of freezing or killing Skyvane.
+// are handlers, with the standard libraries of LuaSandbox and the `skyvane` host
+// table. Loading runs the file's top level; calling runs one handler. Both are
+// bounded in instructions, time and memory, so a script stuck in a loop or
+// eating memory ends in an error text for the log. The bounds are checked
+// between Lua instructions: one call of a C function (a string pattern that
+// backtracks badly, a read from a pipe) runs until it returns.
+//
+// A runner and its Lua state belong to the thread that uses them; Skyvane's
+// one runner lives on the hand-off thread (HandoffQueue).
 class ScriptRunner
 {
 public:
@@ -37,9 +42,6 @@ public:
     ~ScriptRunner();
     ScriptRunner(const ScriptRunner &) = delete;
     ScriptRunner &operator=(const ScriptRunner &) = delete;
-
-    // The process's one slot, shared by every recording's hand-off.
-    static ScriptRunner &shared();
 
     // The hand-off script: the user's own $XDG_DATA_HOME/skyvane/addTune.lua,
     // else the shipped one (next to the program, installed, or in the source

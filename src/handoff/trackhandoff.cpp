@@ -28,17 +28,18 @@ QList<ScriptArgument> arguments(const RecordingSettings &settings, const TrackWr
     return {track.path, settings.playList, title, album, artist, genre, count};
 }
 
-std::optional<QString> addToPlaylist(const RecordingSettings &settings,
-                                     const TrackWriter::Track &track, const QString &stationGenre)
+Outcome handOver(ScriptRunner &runner, const RecordingSettings &settings,
+                 const TrackWriter::Track &track, const QString &stationGenre)
 {
-    ScriptRunner &runner = ScriptRunner::shared();
     QString error;
     if (runner.isLoaded() || runner.load(error)) {
-        if (runner.callHandler(QStringLiteral("add_tune"), arguments(settings, track, stationGenre),
-                               error))
-            return std::nullopt;
+        if (const std::optional<QVariant> result = runner.callHandler(
+                QStringLiteral("add_tune"), arguments(settings, track, stationGenre), error)) {
+            const bool text = result->typeId() == QMetaType::QString;
+            return {std::nullopt, text ? result->toString() : QString()};
+        }
     }
-    return error;
+    return {error, {}};
 }
 
 } // namespace TrackHandoff

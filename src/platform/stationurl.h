@@ -13,6 +13,10 @@ namespace StationUrl {
 // is not a usable station address.
 std::optional<QByteArray> encoded(const QString &text);
 
+// Why the text is not a usable station address, as a clause for the log and
+// the alerts ("the address names no host"); nothing when it is one.
+std::optional<QString> problem(const QString &text);
+
 inline bool isValid(const QString &text)
 {
     return encoded(text).has_value();

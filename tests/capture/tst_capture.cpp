@@ -215,7 +215,9 @@ private Q_SLOTS:
             << serve("/full", stream(0)) << int(NoRoom)
             << u"MB kept free: ending recording\nRecording ended"_s << Tracks();
         QTest::newRow("no station address")
-            << u"http://"_s << 0 << u"Can not open connection to the station. Recording failed\n"_s
+            << u"http://"_s << 0
+            << u"Invalid station URL: the address names no host\nCan not open connection to the "
+               u"station. Recording failed\n"_s
             << Tracks();
     }
     void captures()

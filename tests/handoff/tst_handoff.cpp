@@ -1,8 +1,11 @@
+#include <cstdio>
+#include <memory>
 #include <tuple>
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QTest>
 #include <QUrl>
 
@@ -11,6 +14,7 @@
 #include <taglib/mpegfile.h>
 #include <taglib/tpropertymap.h>
 
+#include "handoff/handoffqueue.h"
 #include "handoff/scriptrunner.h"
 #include "handoff/trackhandoff.h"
 #include "model/recordingsettings.h"
@@ -26,7 +30,7 @@ namespace {
 const QString shippedScript = QStringLiteral(SKYVANE_SOURCE_RESOURCES "/addTune.lua");
 
 // A title with everything that must reach the script, tags and playlist unharmed.
-const QString trickyTitle = u"Say \"hi\" / 'there'\nsecond line – 日本語 🎵"_s;
+const QString trickyTitle = u"Say \"hi\" / 'there'\nsecond\r\u0085line\u2028–\u2029日本語 🎵"_s;
 
 // MPEG-1 Layer III frames of silence: 128 kbit/s, 44.1 kHz, 417 bytes each.
 const QByteArray mp3 = (QByteArray::fromHex("fffb9064") + QByteArray(413, '\0')).repeated(20);
@@ -51,21 +55,23 @@ RecordingSettings station(bool split = false, const QString &album = {}, const Q
     return s;
 }
 
-// What the script made of the track from a station of genre "Jazz": "added",
-// or the error text.
-QString handOver(const QString &path, const RecordingSettings &settings = station())
-{
-    return TrackHandoff::addToPlaylist(settings, {path, trickyTitle, false, 1}, u"Jazz"_s)
-        .value_or(u"added"_s);
-}
-
 } // namespace
 
 class TestHandoff : public QObject
 {
     Q_OBJECT
 
+    ScriptRunner m_runner;
+
     static QString music(const QString &path) { return QDir::homePath() + u"/Music/"_s + path; }
+    // What the script made of the track from a station of genre "Jazz": "added"
+    // and what it said, or the error text.
+    QString handOver(const QString &path, const RecordingSettings &settings = station())
+    {
+        const auto [error, note] =
+            TrackHandoff::handOver(m_runner, settings, {path, trickyTitle, false, 1}, u"Jazz"_s);
+        return error.value_or(note.isEmpty() ? u"added"_s : u"added: "_s + note);
+    }
     // Lua shortens file names beyond 59 bytes in its messages: the user's script
     // lives deeper than that, so every error shows the whole name came back.
     const QString m_userScript =
@@ -78,13 +84,33 @@ class TestHandoff : public QObject
         return handOver(writeFile(scriptTrack(), mp3));
     }
 
+    void runScriptCases()
+    {
+        QFETCH(QByteArray, script);
+        QFETCH(QString, error);
+        QCOMPARE(runUserScript(script), m_userScript + error);
+    }
+    // The code is the body of add_tune(...), on line 2, or else the whole script.
+    static void scriptRow(const char *name, const QByteArray &code, const QString &error,
+                          bool body = true)
+    {
+        QTest::newRow(name) << (body ? "function add_tune(...)\n  " + code + "\nend" : code)
+                            << error;
+    }
+
 private Q_SLOTS:
+    void initTestCase()
+    {
+        // Input waiting for whoever reads standard input: never a script.
+        QVERIFY(std::freopen(qPrintable(writeFile(QDir::homePath() + u"/typed"_s, "typed\n")), "r",
+                             stdin));
+    }
     void init()
     {
         qputenv("XDG_DATA_HOME", QFile::encodeName(QDir::cleanPath(m_userScript + u"/../.."_s)));
         // Small limits keep the runaway cases quick: instructions, time, memory.
-        ScriptRunner::shared().setLimits({20'000'000, std::chrono::seconds(1), 16 << 20});
-        ScriptRunner::shared().unload();
+        m_runner.setLimits({20'000'000, std::chrono::seconds(1), 16 << 20});
+        m_runner.unload();
         QVERIFY(QDir(music({})).removeRecursively());
     }
 
@@ -131,46 +157,67 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("script");
         QTest::addColumn<QString>("error");
-        // The code is the body of add_tune(...), on line 2, or else the whole script.
-        const auto row = [](const char *name, const QByteArray &code, const QString &error,
-                            bool body = true) {
-            QTest::newRow(name) << (body ? "function add_tune(...)\n  " + code + "\nend" : code)
-                                << error;
-        };
-        const QString stopped = u":2: the script took too long and was stopped"_s;
-        row("arguments as received",
-            "local a = {...} a[7] = math.type(a[7]) .. a[7] error(table.concat(a, '|'), 0)",
-            u":2: "_s + scriptTrack() + u"|AC/DC\nLive|"_s + trickyTitle +
-                u"|Station|Skyvane|Jazz|integer9"_s);
-        row("host replies",
-            "local p = ... error(table.concat({tostring(skyvane.tag(p, {})), select(2, "
-            "skyvane.tag(p .. 'x', {})), tostring(skyvane.make_folder(p .. '.d/e')), select(2, "
-            "skyvane.make_folder(p .. '/in')), skyvane.file_name_safe('a/b\\n'), select(2, "
-            "pcall(skyvane.tag))}, '|'))",
-            u":2: true|no such file|true|cannot create the folder "_s + scriptTrack() +
-                u"/in|a_b_|bad argument #1 to '?' (string expected, got no value)"_s);
-        // Should the exit get through, the run ends with a failing status.
-        row("exit", "os.exit(1)", u":2: os.exit would end Skyvane; raise an error instead"_s);
-        row("instructions, pcall", "while 1 do pcall(function() while 1 do end end) end", stopped);
-        row("time", "while true do local s = ('x'):rep(1 << 20) end", stopped);
-        row("memory", "local t = {} while 1 do t[#t + 1] = {} end", u": not enough memory"_s);
-        row("endless top level", "\nwhile true do end", stopped, false);
-        row("no handler", "", u": the script has no function 'add_tune'"_s, false);
-        row("binary chunk", "\x1bLua", u": attempt to load a binary chunk (mode is 't')"_s, false);
+        scriptRow("arguments as received",
+                  "local a = {...} a[7] = math.type(a[7]) .. a[7] error(table.concat(a, '|'), 0)",
+                  u":2: "_s + scriptTrack() + u"|AC/DC\nLive|"_s + trickyTitle +
+                      u"|Station|Skyvane|Jazz|integer9"_s);
+        scriptRow("host replies",
+                  "local p = ... error(table.concat({tostring(skyvane.tag(p, {})), select(2, "
+                  "skyvane.tag(p .. 'x', {})), tostring(skyvane.make_folder(p .. '.d/e')), "
+                  "select(2, skyvane.make_folder(p .. '/in')), skyvane.file_name_safe('a/b\\n'), "
+                  "select(2, pcall(skyvane.tag))}, '|'))",
+                  u":2: true|no such file|true|cannot create the folder "_s + scriptTrack() +
+                      u"/in|a_b_|bad argument #1 to '?' (string expected, got no value)"_s);
+        scriptRow("no handler", "", u": the script has no function 'add_tune'"_s, false);
     }
-    void runsTheUserScript()
+    void runsTheUserScript() { runScriptCases(); }
+
+    // Lua abuse: what could block, crash or end Skyvane is not there, and what
+    // runs away is stopped. A count hook cannot reach into a C function or a
+    // finalizer, so debug, processes, C libraries, binary chunks, standard
+    // input and finalizers are gone.
+    void refusesScriptAbuse_data()
     {
-        QFETCH(QByteArray, script);
-        QFETCH(QString, error);
-        QCOMPARE(runUserScript(script), m_userScript + error);
+        QTest::addColumn<QByteArray>("script");
+        QTest::addColumn<QString>("error");
+        const QString stopped = u":2: the script took too long and was stopped"_s;
+        const QString binary = u"attempt to load a binary chunk (mode is 't')"_s;
+        scriptRow(
+            "dropped",
+            "local v = {debug, os.execute, os.exit, os.setlocale, io.popen, io.stdin, "
+            "package.loadlib} error(tostring(next(v)) .. package.cpath .. #package.searchers, 0)",
+            u":2: nil2"_s);
+        scriptRow("standard input", "error(tostring(io.read()), 0)", u":2: nil"_s);
+        scriptRow("finalizers",
+                  "error(tostring(getmetatable(io.stdout)) .. '|' .. select(2, pcall(setmetatable, "
+                  "{}, {__gc = print})), 0)",
+                  u":2: false|a hand-off script cannot have finalizers (__gc): nothing could stop "
+                  u"one that never returns"_s);
+        scriptRow("binary load", "error(select(2, load(string.dump(function() end), 'd', 'b')), 0)",
+                  u":2: "_s + binary);
+        scriptRow(
+            "binary files",
+            "local p = ... .. '.luac' local f = io.open(p, 'wb') f:write(string.dump(function() "
+            "end)) f:close() package.path = p:gsub('luac$', '?') error(select(2, loadfile(p, "
+            "'b')) .. '|' .. select(2, pcall(dofile, p)) .. '|' .. select(2, pcall(require, "
+            "'luac')), 0)",
+            u":2: "_s + binary + u'|' + binary + u"|error loading module 'luac' from file '"_s +
+                scriptTrack() + u".luac':\n\t"_s + binary);
+        scriptRow("binary script", "\x1bLua", u": "_s + binary, false);
+        scriptRow("instructions, pcall", "while 1 do pcall(function() while 1 do end end) end",
+                  stopped);
+        scriptRow("time", "while true do local s = ('x'):rep(1 << 20) end", stopped);
+        scriptRow("memory", "local t = {} while 1 do t[#t + 1] = {} end", u": not enough memory"_s);
+        scriptRow("endless top level", "\nwhile true do end", stopped, false);
     }
+    void refusesScriptAbuse() { runScriptCases(); }
 
     // A script that failed to load is tried again by the next track; without
     // the user's script the shipped one runs.
     void retriesTheLoadAndFallsBack()
     {
         QCOMPARE(runUserScript("x = "), m_userScript + u":1: unexpected symbol near <eof>"_s);
-        QCOMPARE(runUserScript("add_tune = tostring"), u"added"_s);
+        QCOMPARE(runUserScript("function add_tune() end"), u"added"_s);
         QVERIFY(QFile::remove(m_userScript));
         const QString installed = QStringLiteral(SKYVANE_INSTALLED_RESOURCES "/addTune.lua");
         QCOMPARE(ScriptRunner::scriptPath(), QFile::exists(installed) ? installed : shippedScript);
@@ -185,8 +232,8 @@ private Q_SLOTS:
     void shippedScriptTagsAndLists()
     {
         QString error;
-        QVERIFY2(ScriptRunner::shared().loadFile(shippedScript, error), qPrintable(error));
-        const QString again = music(u"Skyvane/again\n%.mp3"_s);
+        QVERIFY2(m_runner.loadFile(shippedScript, error), qPrintable(error));
+        const QString again = music(u"Skyvane/again\u2028%.mp3"_s);
         const QByteArray url = QUrl::fromLocalFile(again).toEncoded();
         QFile file(music(u"Playlists/AC_DC_Live.m3u8"_s));
         writeFile(file.fileName(),
@@ -194,24 +241,72 @@ private Q_SLOTS:
                       url + "\r\n");
         QByteArray expected = "#EXTM3U\n#EXTINF:9,Two\n/two.mp3\n";
         const QString song = music(u"Skyvane/Song – 日本語.mp3"_s);
+        const QString oneLine =
+            QString(trickyTitle).replace(QRegularExpression(u"[\r\n\u0085\u2028\u2029]"_s), u" "_s);
         for (const QString &path : {song, again, music(u"Skyvane/Stream.nsv"_s)}) {
-            writeFile(path, path.endsWith(u".nsv") ? QByteArray(4096, 'Z') : mp3);
-            QCOMPARE(handOver(path, station(false, u"Альбом"_s, u"Jazz/Funk"_s, 4)), u"added"_s);
-            expected += "#EXTINF:-1,Skyvane - " +
-                        QString(trickyTitle).replace(u'\n', u' ').toUtf8() + '\n' +
+            const bool tagged = !path.endsWith(u".nsv");
+            writeFile(path, tagged ? mp3 : QByteArray(4096, 'Z'));
+            QCOMPARE(handOver(path, station(false, u"Альбом"_s, u"Jazz/Funk"_s, 4)),
+                     tagged ? u"added"_s
+                            : u"added: Track left untagged: TagLib cannot tag this kind of file"_s);
+            expected += "#EXTINF:-1,Skyvane - " + oneLine.toUtf8() + '\n' +
                         (path == again ? url : path.toUtf8()) + '\n';
         }
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readAll(), expected);
         // Replaced through a temporary file, which is gone; the tracks stay.
         QCOMPARE(QDir(music(u"Playlists"_s)).entryList(QDir::Files).size(), 1);
-        QCOMPARE(QDir(music(u"Skyvane"_s)).entryList(QDir::Files).size(), 3);
+        QCOMPARE(QDir(music(u"Skyvane"_s)).entryList(QDir::Files | QDir::Hidden).size(), 3);
 
         TagLib::MPEG::File mpeg(QFile::encodeName(song).constData());
         const TagLib::ID3v2::Tag *tag = mpeg.ID3v2Tag();
         QVERIFY(tag && !mpeg.hasID3v1Tag() && tag->header()->majorVersion() == 4);
         QCOMPARE(QString::fromStdString(tag->properties().toString().to8Bit(true)),
                  u"ALBUM=Альбом\nARTIST=Skyvane\nGENRE=Jazz/Funk\nTITLE="_s + trickyTitle + u'\n');
+    }
+
+    // A stream that begins like an ID3v2 tag of 256 MiB: TagLib would put its
+    // tag in place of all that, the whole track. The track stays whole, untagged.
+    void keepsTheAudioUnderALyingTag()
+    {
+        QString error;
+        QVERIFY2(m_runner.loadFile(shippedScript, error), qPrintable(error));
+        const QByteArray bytes = QByteArray::fromHex("4944330400007f7f7f7f") + mp3;
+        const QString path = writeFile(music(u"Skyvane/lying.mp3"_s), bytes);
+        QCOMPARE(handOver(path), u"added: Track left untagged: tagging would have cut the audio "
+                                 u"from 8350 to 0 bytes"_s);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), bytes);
+        QCOMPARE(QDir(music(u"Skyvane"_s)).entryList(QDir::Files | QDir::Hidden).size(), 1);
+    }
+
+    // The hand-offs of all recordings run on a thread of their own, one after
+    // another: the caller goes on while a script works. Results come in order,
+    // all at once from waitForIdle; a receiver that is gone gets none.
+    void queuesHandOffs()
+    {
+        writeFile(m_userScript,
+                  "function add_tune(path, _, title)\n  while not io.open(path) do end\n"
+                  "  return title\nend");
+        HandoffQueue &queue = HandoffQueue::shared();
+        QStringList results;
+        auto gone = std::make_unique<QObject>();
+        for (const QString &name : {u"waits"_s, u"gone"_s, u"next"_s}) {
+            if (name != u"waits")
+                writeFile(music(name), mp3);
+            queue.add(station(), {music(name), name, false, 1}, {},
+                      name == u"gone" ? gone.get() : this,
+                      [&results](const std::optional<QString> &error, const QString &note) {
+                          results << error.value_or(note);
+                      });
+        }
+        gone.reset();
+        QVERIFY(!queue.waitForIdle(std::chrono::milliseconds(0)));
+        QVERIFY(results.isEmpty() && !queue.isIdle());
+        writeFile(music(u"waits"_s), mp3);
+        QVERIFY(queue.waitForIdle(std::chrono::minutes(1)));
+        QCOMPARE(results, QStringList({u"waits"_s, u"next"_s}));
     }
 };
 

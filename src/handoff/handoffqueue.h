@@ -1,0 +1,70 @@
+#pragma once
+
+#include <chrono>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include "capture/trackwriter.h"
+
+struct RecordingSettings;
+
+// Runs the music-library hand-offs of all recordings one after another, in the
+// order they were added, on a thread of their own: neither a capture nor the
+// window ever waits for a script (a user's script may do slow work), and two
+// recordings never edit a playlist at once. The script's Lua state lives on
+// that thread.
+//
+// The thread lasts as long as the process and is never waited for at exit: a
+// script stuck in one C call (a string pattern that backtracks badly, a read
+// from a pipe) cannot be stopped, and must not keep Skyvane from ending.
+class HandoffQueue : public QObject
+{
+    Q_OBJECT
+
+public:
+    // The error when the hand-off failed; note: what the script said of a
+    // hand-off that went through ("" when nothing).
+    using Done = std::function<void(const std::optional<QString> &error, const QString &note)>;
+
+    // How long Skyvane waits for hand-offs under way when it quits.
+    static constexpr std::chrono::seconds quitLimit{10};
+
+    ~HandoffQueue() override;
+
+    // The process's one queue, made at the first call, which must come from the
+    // main thread: results arrive there.
+    static HandoffQueue &shared();
+
+    // Queues the hand-off of a track that is on the disk, and returns at once.
+    // done runs later on the main thread, from the event loop (or from
+    // waitForIdle), in the order the hand-offs were added; it is skipped when
+    // the receiver, an object of the main thread, is gone by then. done must
+    // not throw.
+    void add(const RecordingSettings &settings, const TrackWriter::Track &track,
+             const QString &stationGenre, QObject *receiver, Done done);
+    // Blocks until every hand-off added has run, or the limit passed, then
+    // runs the done of all that ran. True when none is left.
+    bool waitForIdle(std::chrono::milliseconds limit);
+    // No hand-off is waiting, running, or waiting for its done to run.
+    bool isIdle() const { return m_waiting.empty(); }
+
+private:
+    struct Worker;
+    struct Waiting
+    {
+        QPointer<QObject> receiver;
+        Done done;
+    };
+
+    HandoffQueue();
+    void deliver();
+
+    std::shared_ptr<Worker> m_worker;
+    std::deque<Waiting> m_waiting; // in the order added, each until its done ran
+};
