@@ -1,3 +1,4 @@
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -36,6 +37,9 @@ void describe(QCommandLineParser &parser)
     parser.addOption(QCommandLineOption(
         QStringLiteral("headless"),
         QStringLiteral("Run every recording without a window, logging to standard output.")));
+    parser.addOption(QCommandLineOption(
+        QStringLiteral("minimized"),
+        QStringLiteral("Start hidden in the tray (as when started with the desktop).")));
 }
 
 int runHeadless()
@@ -46,28 +50,35 @@ int runHeadless()
     return QCoreApplication::exec();
 }
 
-int runWindow(InstanceLock &lock)
+int runWindow(InstanceLock &lock, bool minimized)
 {
     // Lets the desktop match the window to skyvane.desktop and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("skyvane"));
     QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("skyvane")));
     lock.listenForShowRequests();
     TerminationSignals termination;
+    // A hidden window, a closed menu or message box must not end Skyvane: the
+    // window says when to quit.
+    QApplication::setQuitOnLastWindowClosed(false);
     MainWindow window;
+    QObject::connect(&window, &MainWindow::quitRequested, qApp, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
     QObject::connect(&lock, &InstanceLock::showRequested, &window, &MainWindow::bringToFront);
     QObject::connect(&termination, &TerminationSignals::received, &window, [&window] {
         // As the session ends no one may be there to answer an alert, which
         // would hold up the ending: alerts go to standard error from now on,
-        // answered with their safe default, and the window closes as usual.
+        // answered with their safe default, and Skyvane quits, never into the tray.
         setAlertPresenter([](QWidget *, const Alert &alert) {
             std::fprintf(stderr, "skyvane: %s: %s\n", qUtf8Printable(alert.title),
                          qUtf8Printable(alert.text));
             return AlertAnswer::Default;
         });
-        window.close();
+        window.quitNow();
         QApplication::quit();
     });
-    window.show();
+    // Without a tray a hidden window could not be reached.
+    if (!minimized || !window.hasTray())
+        window.show();
     const int result = QApplication::exec();
     // Closing the window has saved the editor and ended the captures; this
     // ends whatever started since, or everything when the application quit
@@ -98,6 +109,9 @@ int leaveToHolder(const InstanceLock &lock, bool headless)
 
 int main(int argc, char *argv[])
 {
+    // Past a file-size limit (ulimit -f) a write fails with EFBIG, reported
+    // like a full disk, instead of the signal killing Skyvane unsaved.
+    std::signal(SIGXFSZ, SIG_IGN);
     // Without a window Skyvane needs no display at all, as on a server.
     const bool headless = hasArgument(argc, argv, {"--headless"});
     const bool answerOnly =
@@ -120,5 +134,5 @@ int main(int argc, char *argv[])
         return leaveToHolder(lock, headless);
     if (headless)
         return runHeadless();
-    return runWindow(lock);
+    return runWindow(lock, parser.isSet(QStringLiteral("minimized")));
 }

@@ -1,5 +1,7 @@
 #include "model/recording.h"
 
+#include <algorithm>
+
 #include "capture/capture.h"
 #include "platform/clock.h"
 #include "platform/sleepinhibitor.h"
@@ -10,6 +12,8 @@ namespace {
 constexpr qsizetype logTrimThreshold = 16000;
 constexpr qsizetype logTrimAmount = 8000;
 constexpr int resumeDelaySeconds = 15;
+// The live figures move this often; the watchdog's minute is too coarse to watch.
+constexpr int tickMs = 2000;
 
 } // namespace
 
@@ -17,6 +21,8 @@ Recording::Recording(const RecordingSettings &settings, QObject *parent)
     : QObject(parent), m_settings(settings), m_startTimer(this)
 {
     QObject::connect(&m_startTimer, &StartTimer::due, this, [this] { begin(true); });
+    m_ticker.setInterval(tickMs);
+    QObject::connect(&m_ticker, &QTimer::timeout, this, &Recording::figuresChanged);
 }
 
 // A capture that is still running goes with its parent; its hold on sleep goes here.
@@ -46,6 +52,7 @@ void Recording::setSettings(const RecordingSettings &settings)
     m_settings.log = log;
     if (m_capture)
         m_capture->setSettings(m_settings);
+    Q_EMIT settingsChanged();
 }
 
 void Recording::log(const QString &message)
@@ -62,25 +69,83 @@ void Recording::schedule()
 {
     unschedule();
     const QDateTime now = Clock::now();
+    QDateTime next;
     if (m_settings.reconnect && m_willResume) {
         log(QStringLiteral("Will reconnect after 15 seconds\n"));
-        m_nextStart = now.addSecs(resumeDelaySeconds);
+        next = now.addSecs(resumeDelaySeconds);
+        m_resumePending = true;
+    } else if (const std::optional<QDateTime> regular =
+                   NextStart::after(m_settings, now, m_startDate)) {
+        next = *regular;
     } else {
-        const std::optional<QDateTime> next = NextStart::after(m_settings, now, m_startDate);
-        if (!next) {
-            log(QStringLiteral("The recording is disabled\n"));
-            return;
-        }
-        m_nextStart = *next;
+        log(QStringLiteral("The recording is disabled\n"));
+        announceState();
+        return;
     }
-    log(QStringLiteral("Next recording is at %1\n").arg(Clock::displayText(m_nextStart)));
+    log(QStringLiteral("Next recording is at %1\n").arg(Clock::displayText(next)));
+    setNextStart(next);
     m_startTimer.start(m_nextStart);
+    announceState();
 }
 
 void Recording::unschedule()
 {
     m_startTimer.stop();
-    m_nextStart = QDateTime();
+    m_resumePending = false;
+    setNextStart(QDateTime());
+    announceState();
+}
+
+void Recording::cancelResume()
+{
+    if (!m_resumePending)
+        return;
+    m_willResume = false;
+    schedule();
+}
+
+Recording::State Recording::state() const
+{
+    if (m_capture)
+        return State::Recording;
+    if (m_resumePending)
+        return State::WaitingToReconnect;
+    if (m_result && !m_result->failure.isEmpty())
+        return State::Failed;
+    return m_nextStart.isValid() ? State::Scheduled : State::Disabled;
+}
+
+void Recording::announceState()
+{
+    if (state() == m_state)
+        return;
+    m_state = state();
+    Q_EMIT stateChanged(m_state);
+}
+
+void Recording::setNextStart(const QDateTime &nextStart)
+{
+    if (nextStart == m_nextStart)
+        return;
+    m_nextStart = nextStart;
+    Q_EMIT nextStartChanged(m_nextStart);
+}
+
+qint64 Recording::bytesWritten() const
+{
+    return m_bytesEarlier + (m_capture ? m_capture->bytesWritten() : 0);
+}
+
+qint64 Recording::elapsedSeconds() const
+{
+    if (!m_startDate.isValid())
+        return 0;
+    return std::max<qint64>(0, m_startDate.secsTo(m_capture ? Clock::now() : m_endDate));
+}
+
+qint64 Recording::remainingSeconds() const
+{
+    return std::max<qint64>(0, qint64(m_settings.duration) * 60 - elapsedSeconds());
 }
 
 void Recording::startCapture()
@@ -101,6 +166,8 @@ void Recording::begin(bool fromSchedule)
     if (m_capture)
         return;
     m_startTimer.stop();
+    m_resumePending = false;
+    setNextStart(QDateTime());
     const QDateTime now = Clock::now();
     setProgress(0.0);
     log(QStringLiteral("Started recording  at %1\n").arg(Clock::displayText(now)));
@@ -111,16 +178,40 @@ void Recording::begin(bool fromSchedule)
         m_settings.days[size_t(index)] = false;
         Q_EMIT weekdayCleared(index);
     }
-    if (!(m_willResume && fromSchedule))
+    // A resumed capture goes on with the figures of the one it resumes.
+    if (!(m_willResume && fromSchedule) || !m_result) {
         m_startDate = now;
+        m_bytesEarlier = 0;
+        m_result = Result{};
+    }
+    m_result->failure.clear();
     m_willResume = false;
 
     m_capture = new Capture(m_settings, m_startDate, this);
     QObject::connect(m_capture, &Capture::logLine, this, &Recording::log);
     QObject::connect(m_capture, &Capture::progressChanged, this, &Recording::setProgress);
     QObject::connect(m_capture, &Capture::finished, this, &Recording::captureFinished);
+    QObject::connect(m_capture, &Capture::titleChanged, this, &Recording::setTitle);
+    QObject::connect(m_capture, &Capture::trackFinished, this, &Recording::trackSaved);
+    m_ticker.start();
     Q_EMIT capturingChanged(true);
+    announceState();
+    Q_EMIT resultChanged();
     m_capture->start();
+}
+
+void Recording::setTitle(const QString &title)
+{
+    if (title == m_title)
+        return;
+    m_title = title;
+    Q_EMIT titleChanged(m_title);
+}
+
+void Recording::trackSaved()
+{
+    ++m_result->tracksSaved;
+    Q_EMIT resultChanged();
 }
 
 void Recording::setProgress(double percent)
@@ -133,10 +224,17 @@ void Recording::captureFinished(bool resume)
 {
     // The capture may be inside one of its own callbacks: it goes once they return.
     m_capture->deleteLater();
+    m_bytesEarlier += m_capture->bytesWritten();
+    m_result->failure = m_capture->failure();
     m_capture = nullptr;
+    m_endDate = Clock::now();
+    m_ticker.stop();
     SleepInhibitor::instance().release();
+    setTitle(QString());
     m_willResume = resume;
     schedule();
     Q_EMIT capturingChanged(false);
+    Q_EMIT resultChanged();
+    Q_EMIT figuresChanged();
     Q_EMIT captureEnded();
 }

@@ -1,11 +1,13 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 
 #include <QDateTime>
 #include <QJsonObject>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include "model/recordingsettings.h"
 #include "schedule/starttimer.h"
@@ -21,6 +23,19 @@ class Recording : public QObject
     Q_OBJECT
 
 public:
+    // What the recording is doing, as the overview shows it; the first that
+    // holds: capturing, waiting to resume a broken capture, its last capture
+    // failed, no next start, planned.
+    enum class State { Recording, WaitingToReconnect, Failed, Disabled, Scheduled };
+    Q_ENUM(State)
+
+    // What a capture left (or, while it runs, has so far).
+    struct Result
+    {
+        int tracksSaved = 0;
+        QString failure; // "" when it ran its time or was stopped
+    };
+
     explicit Recording(const RecordingSettings &settings = {}, QObject *parent = nullptr);
     ~Recording() override;
 
@@ -45,7 +60,10 @@ public:
     // asked to be resumed is resumed 15 seconds from now.
     void schedule();
     void unschedule();
-    // Invalid when the recording is disabled.
+    // Drops a pending resume of a broken capture and plans the next regular
+    // start instead. Nothing happens when no resume is pending.
+    void cancelResume();
+    // Invalid when the recording is disabled or not scheduled, and while it captures.
     QDateTime nextStart() const { return m_nextStart; }
 
     // Starts a capture now ("Now"); the duration counts from now.
@@ -55,10 +73,28 @@ public:
     bool isCapturing() const { return m_capture != nullptr; }
     double progress() const { return m_progress; }
 
+    State state() const;
+    // Invalid before the first capture since Skyvane started.
+    const std::optional<Result> &lastResult() const { return m_result; }
+    // The song being captured; "" when none is.
+    const QString &title() const { return m_title; }
+    // Of the capture under way, or of the last one, resumes included.
+    qint64 bytesWritten() const;
+    qint64 elapsedSeconds() const;
+    qint64 remainingSeconds() const;
+
 Q_SIGNALS:
     void logAppended(const QString &message);
+    // The watchdog's figure, once a minute.
     void progressChanged(double percent);
     void capturingChanged(bool capturing);
+    void stateChanged(Recording::State state);
+    void nextStartChanged(const QDateTime &nextStart);
+    void settingsChanged();
+    void titleChanged(const QString &title);
+    void resultChanged();
+    // Every few seconds while a capture runs: time and bytes moved on.
+    void figuresChanged();
     // A "once" recording turned off today's weekday as its capture started.
     void weekdayCleared(int index);
     // A capture ended: the list should be stored.
@@ -68,12 +104,23 @@ private:
     void begin(bool fromSchedule);
     void setProgress(double percent);
     void captureFinished(bool resume);
+    void trackSaved();
+    void setTitle(const QString &title);
+    void setNextStart(const QDateTime &nextStart);
+    void announceState();
 
     RecordingSettings m_settings;
     StartTimer m_startTimer;
     Capture *m_capture = nullptr; // a child while it runs
     QDateTime m_startDate;        // when the current or last capture started
     QDateTime m_nextStart;
+    QDateTime m_endDate; // when the last capture ended
+    QTimer m_ticker;     // a member, not a child: the start timer's is the child timer
+    std::optional<Result> m_result;
+    QString m_title;
+    qint64 m_bytesEarlier = 0; // by the captures that this one resumes
     double m_progress = 0.0;
+    State m_state = State::Disabled;
     bool m_willResume = false;
+    bool m_resumePending = false;
 };

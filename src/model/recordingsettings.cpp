@@ -14,7 +14,7 @@ using S = RecordingSettings;
 using Field = RecordingSettings::Field;
 
 const Field table[] = {
-    {"name", "recordingChoice", &S::name, QString()},
+    {"name", "nameField", &S::name, QString()},
     {"url", "stationField", &S::url, QStringLiteral("http://")},
     {"playList", "playlistField", &S::playList, QStringLiteral("My Skyvane Recordings")},
     {"customTitle", "titleField", &S::customTitle, QString()},

@@ -1,7 +1,9 @@
 #include "ui/alerts.h"
 
+#include <QGridLayout>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSpacerItem>
 
 namespace {
 
@@ -16,6 +18,13 @@ AlertAnswer showMessageBox(QWidget *parent, const Alert &alert)
     box.setTextFormat(Qt::PlainText);
     box.setText(alert.title);
     box.setInformativeText(alert.text);
+    // The box takes its width from the short primary text and wraps the
+    // explanation to it, a path or reason in a narrow column: a spacer across
+    // the bottom row keeps it at least about 60 characters wide.
+    if (auto *grid = qobject_cast<QGridLayout *>(box.layout()))
+        grid->addItem(new QSpacerItem(box.fontMetrics().averageCharWidth() * 60, 0,
+                                      QSizePolicy::Minimum, QSizePolicy::Fixed),
+                      grid->rowCount(), 0, 1, grid->columnCount());
     if (alert.defaultButton.isEmpty() && alert.alternateButton.isEmpty()) {
         box.setStandardButtons(QMessageBox::Ok);
         box.exec();

@@ -9,6 +9,7 @@
 #include <QComboBox>
 #include <QLineEdit>
 #include <QList>
+#include <QLocale>
 
 #include "capture/trackname.h"
 #include "platform/textencodings.h"
@@ -24,6 +25,21 @@ void setText(QComboBox *box, const QString &text)
         box->setEditText(text);
     else
         box->setCurrentIndex(box->findText(text));
+}
+
+// A box that offers numbers must not complete what is typed into it: "2"
+// then Tab would give "20". Only then, so names and words still complete.
+void typeNumbersAsTyped(QComboBox *box)
+{
+    if (!box->isEditable() || box->count() == 0)
+        return;
+    for (int i = 0; i < box->count(); ++i) {
+        bool isNumber = false;
+        box->itemText(i).toInt(&isNumber);
+        if (!isNumber)
+            return;
+    }
+    box->setCompleter(nullptr);
 }
 
 // Numbers are read the way a user means them: "15 min" is 15, text that
@@ -79,7 +95,7 @@ private:
 class ComboEditor final : public FieldEditor
 {
 public:
-    explicit ComboEditor(QComboBox *box) : m_box(box) {}
+    explicit ComboEditor(QComboBox *box) : m_box(box) { typeNumbersAsTyped(m_box); }
     QVariant value() const override { return m_box->currentText(); }
     void setValue(const QVariant &value) override { setText(m_box, value.toString()); }
 
@@ -87,43 +103,67 @@ private:
     QComboBox *m_box;
 };
 
-// Minutes after midnight as a 12-hour clock: hour 0 shows as 12 AM, 12 as
-// 12 PM. An AM/PM text not starting with "P" reads as AM.
+// Minutes after midnight on the clock of the user's locale, as the log shows
+// times. On a 12-hour clock hour 0 shows as 12 AM, 12 as 12 PM, and an AM/PM
+// text not starting with "P" reads as AM; a 24-hour clock hides the AM/PM box.
 class StartTimeEditor final : public FieldEditor
 {
 public:
     StartTimeEditor(QComboBox *hour, QComboBox *minute, QComboBox *half)
-        : m_hour(hour), m_minute(minute), m_half(half)
-    {}
+        : m_hour(hour), m_minute(minute), m_half(half),
+          m_twelveHours(
+              QLocale().timeFormat(QLocale::ShortFormat).contains(u"ap", Qt::CaseInsensitive))
+    {
+        m_half->setHidden(!m_twelveHours);
+        if (!m_twelveHours) {
+            m_hour->clear();
+            for (int i = 0; i < 24; ++i)
+                m_hour->addItem(QString::number(i));
+        }
+        typeNumbersAsTyped(m_hour);
+        typeNumbersAsTyped(m_minute);
+    }
     QVariant value() const override
     {
         qint64 hour = numberIn(m_hour);
-        if (hour == 12)
-            hour = 0;
-        const QString half = m_half->currentText();
-        if (!half.isEmpty() && half.at(0).toUpper() == u'P')
-            hour += 12;
+        if (m_twelveHours) {
+            if (hour == 12)
+                hour = 0;
+            const QString half = m_half->currentText();
+            if (!half.isEmpty() && half.at(0).toUpper() == u'P')
+                hour += 12;
+        }
         return minutesOf(hour, numberIn(m_minute));
     }
     void setValue(const QVariant &value) override
     {
         const qint32 minutes = value.toInt();
         qint32 hour = minutes / 60;
+        setText(m_minute, TrackName::twoDigits(minutes % 60));
+        if (!m_twelveHours) {
+            setText(m_hour, QString::number(hour));
+            setText(m_half, {});
+            return;
+        }
         setText(m_half, hour <= 11 ? QStringLiteral("AM") : QStringLiteral("PM"));
         if (hour > 11)
             hour -= 12;
         setText(m_hour, QString::number(hour == 0 ? 12 : hour));
-        setText(m_minute, TrackName::twoDigits(minutes % 60));
     }
 
 private:
     QComboBox *m_hour, *m_minute, *m_half;
+    bool m_twelveHours;
 };
 
 class DurationEditor final : public FieldEditor
 {
 public:
-    DurationEditor(QComboBox *hours, QComboBox *minutes) : m_hours(hours), m_minutes(minutes) {}
+    DurationEditor(QComboBox *hours, QComboBox *minutes) : m_hours(hours), m_minutes(minutes)
+    {
+        typeNumbersAsTyped(m_hours);
+        typeNumbersAsTyped(m_minutes);
+    }
     QVariant value() const override { return minutesOf(numberIn(m_hours), numberIn(m_minutes)); }
     void setValue(const QVariant &value) override
     {

@@ -5,18 +5,26 @@
 #include <optional>
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QKeySequence>
+#include <QLineEdit>
+#include <QMenu>
 #include <QMimeData>
 #include <QUrl>
 
 #include "model/recording.h"
+#include "platform/autostart.h"
 #include "platform/resources.h"
 #include "ui/alerts.h"
+#include "ui/closedecision.h"
+#include "ui/savequestion.h"
 #include "ui/stationdrop.h"
+#include "ui/trayicon.h"
+#include "ui/windowsettings.h"
 #include "ui_mainwindow.h"
 
 MainWindow::MainWindow(QWidget *parent)
@@ -35,11 +43,32 @@ MainWindow::MainWindow(QWidget *parent)
     setAcceptDrops(true);
 
     m_editor = std::make_unique<RecordingEditor>(*m_ui, m_list, this);
+    m_editor->setLeaveHandler([this] { return leaveFreshRecording() || m_editor->save(); });
     connectButtons();
     addShortcuts();
     QObject::connect(&m_list, &RecordingList::problem, this, &MainWindow::reportProblem);
     loadList();
     resize(sizeHint().expandedTo(QSize(820, 660)));
+    if (const QByteArray geometry = WindowSettings::geometry(); !geometry.isEmpty())
+        restoreGeometry(geometry);
+
+    addBackgroundOptions();
+    if (TrayIcon::isAvailable()) {
+        m_tray = new TrayIcon(this, m_options);
+        QObject::connect(m_tray, &TrayIcon::showRequested, this, &MainWindow::bringToFront);
+        QObject::connect(m_tray, &TrayIcon::quitRequested, this, &MainWindow::requestQuit);
+        QObject::connect(m_tray, &TrayIcon::stopAllRequested, this, [this] {
+            for (int i = 0; i < m_list.size(); ++i) {
+                Recording *recording = m_list.at(i);
+                if (recording->isCapturing())
+                    recording->log(QStringLiteral("Stopped by user\n"));
+                recording->stopCapture();
+                recording->cancelResume();
+            }
+        });
+    }
+    m_notifications.setTellStarts(WindowSettings::notifyStarts());
+    watchEdits();
 }
 
 MainWindow::~MainWindow() = default;
@@ -48,10 +77,16 @@ void MainWindow::loadList()
 {
     m_list.load();
     m_list.scheduleAll();
+    int shown = 0;
+    for (int i = 0; i < m_list.size(); ++i) {
+        follow(m_list.at(i));
+        if (m_list.at(i)->name() == WindowSettings::lastRecording())
+            shown = i;
+    }
     if (m_list.isEmpty())
         addNewRecording();
     else
-        m_editor->show(0);
+        m_editor->show(shown);
 }
 
 void MainWindow::connectButtons()
@@ -87,10 +122,15 @@ void MainWindow::addShortcuts()
     shortcut(QKeySequence::HelpContents, m_ui->helpButton);
 
     auto *closeAction = new QAction(this);
-    closeAction->setShortcuts(
-        {QKeySequence(QKeySequence::Quit), QKeySequence(QKeySequence::Close)});
+    closeAction->setShortcut(QKeySequence::Close);
     QObject::connect(closeAction, &QAction::triggered, this, &QWidget::close);
     addAction(closeAction);
+    // With a tray, closing only hides the window; quitting is its own command.
+    auto *quitAction = new QAction(this);
+    quitAction->setShortcut(QKeySequence::Quit);
+    QObject::connect(quitAction, &QAction::triggered, this,
+                     [this] { hasTray() ? void(requestQuit()) : void(close()); });
+    addAction(quitAction);
 }
 
 void MainWindow::reportProblem(const QString &title, const QString &text)
@@ -115,14 +155,16 @@ void MainWindow::addNewRecording()
 {
     RecordingSettings settings;
     settings.name = m_list.unusedNewName();
-    m_list.append(std::make_unique<Recording>(settings));
+    m_fresh = m_list.append(std::make_unique<Recording>(settings));
+    follow(m_fresh);
     m_editor->show(m_list.size() - 1);
 }
 
 void MainWindow::newPressed()
 {
     // A refused save has shown its alert; the new recording comes all the same.
-    m_editor->save();
+    if (!leaveFreshRecording())
+        m_editor->save();
     addNewRecording();
 }
 
@@ -131,15 +173,17 @@ void MainWindow::clonePressed()
     if (!m_editor->save())
         return;
     const Recording *source = m_editor->current();
-    m_list.append(source->clone(m_list.unusedCloneName(source->name())));
+    follow(m_list.append(source->clone(m_list.unusedCloneName(source->name()))));
     m_editor->show(m_list.size() - 1);
 }
 
 void MainWindow::deletePressed()
 {
-    const Alert question{QStringLiteral("Delete this recording?"),
-                         QStringLiteral("Do you want to proceed?"), QStringLiteral("Cancel"),
-                         QStringLiteral("Delete")};
+    // Named as saved: that is the one the list loses.
+    const Alert question{
+        QStringLiteral("Delete the recording \u201c%1\u201d?").arg(m_editor->current()->name()),
+        QStringLiteral("Its settings and log go; the tracks it recorded stay."),
+        QStringLiteral("Cancel"), QStringLiteral("Delete")};
     if (runAlert(this, question) == AlertAnswer::Default)
         return;
     const int index = m_editor->currentIndex();
@@ -167,6 +211,7 @@ void MainWindow::stopPressed()
     Recording *recording = m_editor->current();
     recording->log(QStringLiteral("Stopped by user\n"));
     recording->stopCapture();
+    recording->cancelResume();
 }
 
 // The editor first: its alert runs an event loop in which the schedule may
@@ -175,7 +220,8 @@ void MainWindow::stopAndSave()
 {
     if (!m_closed) {
         m_closed = true;
-        m_editor->save();
+        if (!leaveFreshRecording() && m_editor->hasUnsavedEdits())
+            m_editor->save();
     }
     // Each capture's end stores the list; the new start each one plans is dropped.
     m_list.stopAll();
@@ -195,8 +241,196 @@ void MainWindow::bringToFront()
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    if (m_quitting) {
+        event->accept();
+        return;
+    }
+    event->ignore();
+    bool capturing = false;
+    bool scheduled = false;
+    for (int i = 0; i < m_list.size(); ++i) {
+        capturing = capturing || m_list.at(i)->isCapturing();
+        scheduled = scheduled || m_list.at(i)->nextStart().isValid();
+    }
+    using CloseDecision::Step;
+    for (const Step step :
+         CloseDecision::steps({hasTray(), capturing, scheduled, m_editor->hasUnsavedEdits()})) {
+        switch (step) {
+        case Step::Hide:
+            hideToTray();
+            return;
+        case Step::AskAboutEdits:
+            if (!settleEdits())
+                return;
+            break;
+        case Step::AskToEndCaptures: {
+            const Alert question{
+                QStringLiteral("Quit and end the recordings?"),
+                QStringLiteral("Skyvane is recording; quitting ends every capture now, and the "
+                               "song under way is incomplete."),
+                QStringLiteral("Cancel"), QStringLiteral("Quit and End the Recordings")};
+            if (runAlert(this, question) == AlertAnswer::Default)
+                return;
+            break;
+        }
+        case Step::Quit:
+            finishQuit();
+            event->accept();
+            return;
+        }
+    }
+}
+
+bool MainWindow::requestQuit()
+{
+    if (m_editor->hasUnsavedEdits()) {
+        bringToFront();
+        if (!settleEdits())
+            return false;
+    }
+    finishQuit();
+    close();
+    return true;
+}
+
+void MainWindow::quitNow()
+{
+    finishQuit();
+    close();
+}
+
+// Save, discard or stay; a refused save stays, its alert shown.
+bool MainWindow::settleEdits()
+{
+    switch (askToSave(this, m_editor->current()->name())) {
+    case SaveAnswer::Save:
+        return m_editor->save();
+    case SaveAnswer::Discard:
+        m_editor->revert();
+        return true;
+    case SaveAnswer::Cancel:
+        break;
+    }
+    return false;
+}
+
+// A new recording left before its first save, with nothing typed, is dropped:
+// it never reaches the list file with an empty station. True when it was.
+bool MainWindow::leaveFreshRecording()
+{
+    Recording *current = m_editor->current();
+    if (!m_fresh || current != m_fresh || !current->logText().isEmpty() ||
+        m_editor->hasUnsavedEdits() || m_list.size() < 2)
+        return false;
+    const int index = m_editor->currentIndex();
+    m_editor->release();
+    m_fresh = nullptr;
+    m_list.takeAt(index).reset();
+    m_editor->show(std::min(index, m_list.size() - 1));
+    return true;
+}
+
+void MainWindow::hideToTray()
+{
+    rememberWindow();
+    hide();
+    if (WindowSettings::toldAboutTray())
+        return;
+    WindowSettings::setToldAboutTray();
+    m_tray->tell(QStringLiteral("Skyvane keeps running"),
+                 QStringLiteral("Recordings go on in the background. Click Skyvane's icon in the "
+                                "tray to open the window; its menu quits Skyvane."));
+}
+
+void MainWindow::finishQuit()
+{
+    m_quitting = true;
+    rememberWindow();
     stopAndSave();
-    event->accept();
+    Q_EMIT quitRequested();
+}
+
+void MainWindow::rememberWindow() const
+{
+    WindowSettings::setGeometry(saveGeometry());
+    if (const Recording *shown = m_editor->current())
+        WindowSettings::setLastRecording(shown->name());
+}
+
+void MainWindow::follow(Recording *recording)
+{
+    DesktopNotifications *notifications = &m_notifications;
+    QObject::connect(recording, &Recording::capturingChanged, notifications,
+                     [notifications, recording](bool capturing) {
+                         if (capturing)
+                             notifications->captureStarted(recording, recording->name());
+                     });
+    QObject::connect(recording, &Recording::logAppended, notifications,
+                     [notifications, recording](const QString &line) {
+                         notifications->logLine(recording, line);
+                     });
+    QObject::connect(
+        recording, &Recording::captureEnded, notifications,
+        [notifications, recording] { notifications->captureEnded(recording, recording->name()); });
+    QObject::connect(recording, &QObject::destroyed, notifications,
+                     [notifications, recording] { notifications->forget(recording); });
+}
+
+// Any change of a control, or a click that may have saved, has the title
+// marked or unmarked once the change has settled.
+void MainWindow::watchEdits()
+{
+    if (!windowTitle().contains(QStringLiteral("[*]")))
+        setWindowTitle(windowTitle() + QStringLiteral("[*]"));
+    m_modifiedCheck.setSingleShot(true);
+    m_modifiedCheck.setInterval(0);
+    QObject::connect(&m_modifiedCheck, &QTimer::timeout, this,
+                     [this] { setWindowModified(m_editor->hasUnsavedEdits()); });
+    // The timer receives: the controls outlive it as the window goes.
+    QTimer *check = &m_modifiedCheck;
+    const auto start = qOverload<>(&QTimer::start);
+    for (QLineEdit *edit : findChildren<QLineEdit *>())
+        QObject::connect(edit, &QLineEdit::textChanged, check, start);
+    for (QComboBox *box : findChildren<QComboBox *>())
+        QObject::connect(box, &QComboBox::currentTextChanged, check, start);
+    for (QAbstractButton *button : findChildren<QAbstractButton *>()) {
+        QObject::connect(button, &QAbstractButton::toggled, check, start);
+        QObject::connect(button, &QAbstractButton::clicked, check, start);
+    }
+}
+
+// Where the tray's menu offers them, and the window's own context menu.
+void MainWindow::addBackgroundOptions()
+{
+    auto *autostart = new QAction(QStringLiteral("Start with the &Desktop"), this);
+    autostart->setObjectName(QStringLiteral("autostartAction"));
+    autostart->setCheckable(true);
+    autostart->setChecked(Autostart::isEnabled());
+    QObject::connect(autostart, &QAction::toggled, this, [this, autostart](bool on) {
+        if (Autostart::setEnabled(on))
+            return;
+        runAlert(this, Alert{QStringLiteral("Could not change the desktop's start list"),
+                             QStringLiteral("%1 could not be written.").arg(Autostart::entryPath()),
+                             {},
+                             {}});
+        const QSignalBlocker quiet(autostart);
+        autostart->setChecked(Autostart::isEnabled());
+    });
+    auto *starts = new QAction(QStringLiteral("&Notify When Recordings Start"), this);
+    starts->setCheckable(true);
+    starts->setChecked(WindowSettings::notifyStarts());
+    QObject::connect(starts, &QAction::toggled, this, [this](bool on) {
+        WindowSettings::setNotifyStarts(on);
+        m_notifications.setTellStarts(on);
+    });
+    m_options = {autostart, starts};
+
+    setContextMenuPolicy(Qt::CustomContextMenu);
+    QObject::connect(this, &QWidget::customContextMenuRequested, this, [this](const QPoint &at) {
+        QMenu menu(this);
+        menu.addActions(m_options);
+        menu.exec(mapToGlobal(at));
+    });
 }
 
 void MainWindow::showEvent(QShowEvent *event)
@@ -205,6 +439,7 @@ void MainWindow::showEvent(QShowEvent *event)
     if (m_closed)
         m_list.scheduleAll();
     m_closed = false;
+    m_quitting = false;
     QWidget::showEvent(event);
 }
 
@@ -224,7 +459,13 @@ void MainWindow::displayHelp()
                              {}});
         return;
     }
-    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    // Without a browser or a desktop to start one, Qt only tells standard error.
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+        runAlert(this,
+                 Alert{QStringLiteral("The help page could not be opened"),
+                       QStringLiteral("No program opened %1. Open it in a web browser.").arg(path),
+                       {},
+                       {}});
 }
 
 bool MainWindow::acceptStationDrag(QDropEvent *event)
@@ -261,7 +502,7 @@ void MainWindow::dropEvent(QDropEvent *event)
     }
     // Only the controls change: nothing is saved until the user saves.
     if (link->title) {
-        m_ui->recordingChoice->setEditText(*link->title);
+        m_ui->nameField->setText(*link->title);
         m_ui->playlistField->setText(*link->title);
     }
     m_ui->stationField->setText(link->url);

@@ -3,13 +3,18 @@
 #include <memory>
 
 #include <QSet>
+#include <QPointer>
 #include <QString>
+#include <QTimer>
 #include <QWidget>
 
 #include "model/recordinglist.h"
+#include "platform/desktopnotifications.h"
 #include "ui/recordingeditor.h"
 
+class QAction;
 class QDropEvent;
+class TrayIcon;
 namespace Ui {
 class SkyvaneWindow;
 }
@@ -32,13 +37,21 @@ public:
     const RecordingList &list() const { return m_list; }
     RecordingEditor &editor() { return *m_editor; }
 
-    // Closing: saves the editor, once per showing of the window (a refusal's
-    // alert may show), then ends every capture, each end stored in the list
-    // file, and stops the schedule. Called again, it ends whatever started
-    // since.
+    // Quitting: saves the editor's unsaved edits, once per showing of the
+    // window (a refusal's alert may show), and drops a new recording never
+    // saved; then ends every capture, each end stored in the list file, and
+    // stops the schedule. Called again, it ends whatever started since.
     void stopAndSave();
     // Shows the window in front, as asked by a second start of Skyvane.
     void bringToFront();
+    // Whether closing keeps Skyvane running in the desktop's tray.
+    bool hasTray() const { return m_tray != nullptr; }
+    // Quits as asked from the tray: asks about unsaved edits first. False when
+    // the user stays.
+    bool requestQuit();
+    // Quits without a question, as when the session ends: valid edits are
+    // saved, every capture ends.
+    void quitNow();
 
     // The help page: installed beside the program, or in the source tree when
     // run from a build folder. "" when there is none.
@@ -51,6 +64,10 @@ public:
     void nowPressed();
     void stopPressed();
     void displayHelp();
+
+Q_SIGNALS:
+    // The window has ended everything: the application may quit.
+    void quitRequested();
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -66,6 +83,14 @@ private:
     void addNewRecording();
     void reportProblem(const QString &title, const QString &text);
     static bool acceptStationDrag(QDropEvent *event);
+    void addBackgroundOptions();
+    void follow(Recording *recording);
+    void watchEdits();
+    bool settleEdits();
+    bool leaveFreshRecording();
+    void hideToTray();
+    void finishQuit();
+    void rememberWindow() const;
 
     std::unique_ptr<Ui::SkyvaneWindow> m_ui;
     QSet<QString> m_pendingProblems;
@@ -74,4 +99,10 @@ private:
     // After the list, so that it stops following a recording before the
     // recordings go.
     std::unique_ptr<RecordingEditor> m_editor;
+    DesktopNotifications m_notifications;
+    QList<QAction *> m_options;  // children: start with the desktop, notify starts
+    TrayIcon *m_tray = nullptr;  // a child, where the desktop has a tray
+    QPointer<Recording> m_fresh; // a new recording, until its first save
+    QTimer m_modifiedCheck;      // marks the title once the controls have settled
+    bool m_quitting = false;
 };

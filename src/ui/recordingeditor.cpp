@@ -4,7 +4,10 @@
 #include <cmath>
 
 #include <QAbstractButton>
-#include <QComboBox>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLocale>
+#include <QScopedValueRollback>
 #include <QStringList>
 #include <QTextCursor>
 
@@ -15,6 +18,7 @@
 #include "platform/stationurl.h"
 #include "platform/textscan.h"
 #include "ui/alerts.h"
+#include "ui/recordingtablemodel.h"
 #include "ui_mainwindow.h"
 
 namespace {
@@ -28,10 +32,30 @@ QString trim(const QString &text)
     return TextScan::trimInlineWhitespace(text);
 }
 
+// Hours may pass 24: a capture may be planned for longer.
+QString clockText(qint64 seconds)
+{
+    return QStringLiteral("%1:%2:%3")
+        .arg(seconds / 3600)
+        .arg(seconds / 60 % 60, 2, 10, QChar(u'0'))
+        .arg(seconds % 60, 2, 10, QChar(u'0'));
+}
+
+void setUpOverview(QTableView *view, RecordingTableModel *model)
+{
+    view->setModel(model);
+    QHeaderView *header = view->horizontalHeader();
+    header->setHighlightSections(false);
+    header->setSectionResizeMode(QHeaderView::ResizeToContents);
+    header->setSectionResizeMode(RecordingTableModel::Station, QHeaderView::Stretch);
+    header->setSectionResizeMode(RecordingTableModel::LastResult, QHeaderView::Stretch);
+}
+
 } // namespace
 
 RecordingEditor::RecordingEditor(Ui::SkyvaneWindow &ui, RecordingList &list, QWidget *window)
-    : m_ui(ui), m_list(list), m_window(window), m_days(weekdayButtons(window))
+    : m_ui(ui), m_list(list), m_window(window), m_days(weekdayButtons(window)),
+      m_overview(new RecordingTableModel(list, this))
 {
     for (const RecordingSettings::Field &field : RecordingSettings::fields()) {
         if (!field.control)
@@ -44,15 +68,18 @@ RecordingEditor::RecordingEditor(Ui::SkyvaneWindow &ui, RecordingList &list, QWi
         m_editors.emplace(field.control, std::move(editor));
     }
     m_ui.progress->setRange(0, 100 * stepsPerPercent);
+    // The status line comes and goes with the capture, like the bar beside it.
+    QSizePolicy statusPolicy = m_ui.captureStatus->sizePolicy();
+    statusPolicy.setRetainSizeWhenHidden(true);
+    m_ui.captureStatus->setSizePolicy(statusPolicy);
+    setUpOverview(m_ui.overview, m_overview);
+    QObject::connect(m_ui.overview->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+                     &RecordingEditor::rowPicked);
 
     // Toggled rather than clicked: the enabling follows the state however it
     // changed.
     for (QAbstractButton *button : {m_ui.dailyButton, m_ui.onceButton, m_ui.splitButton})
         QObject::connect(button, &QAbstractButton::toggled, this, &RecordingEditor::updateEnabled);
-    QObject::connect(m_ui.recordingChoice, &RecordingPicker::aboutToPopUp, this,
-                     &RecordingEditor::pickerWillPopUp);
-    QObject::connect(m_ui.recordingChoice, &RecordingPicker::chosen, this,
-                     &RecordingEditor::pickerChose);
 }
 
 RecordingEditor::~RecordingEditor() = default;
@@ -64,7 +91,9 @@ int RecordingEditor::currentIndex() const
 
 void RecordingEditor::show(int index)
 {
+    const QScopedValueRollback guard(m_selecting, true);
     release();
+    m_overview->sync();
     m_current = m_list.at(index);
     const RecordingSettings &settings = m_current->settings();
     for (const RecordingSettings::Field &field : RecordingSettings::fields()) {
@@ -72,14 +101,40 @@ void RecordingEditor::show(int index)
             m_editors.find(field.control)->second->setValue(field.value(settings));
     }
     updateEnabled();
-    showProgress(m_current->progress());
     showLog();
+    selectCurrent();
 
     QObject::connect(m_current, &Recording::logAppended, this, &RecordingEditor::showLog);
-    QObject::connect(m_current, &Recording::progressChanged, this, &RecordingEditor::showProgress);
-    QObject::connect(m_current, &Recording::capturingChanged, this,
-                     &RecordingEditor::updateEnabled);
+    QObject::connect(m_current, &Recording::stateChanged, this, &RecordingEditor::updateEnabled);
+    QObject::connect(m_current, &Recording::figuresChanged, this, &RecordingEditor::showProgress);
+    QObject::connect(m_current, &Recording::resultChanged, this, &RecordingEditor::showProgress);
+    QObject::connect(m_current, &Recording::titleChanged, this, &RecordingEditor::showProgress);
     QObject::connect(m_current, &Recording::weekdayCleared, this, &RecordingEditor::clearWeekday);
+}
+
+void RecordingEditor::selectCurrent()
+{
+    const QModelIndex row = m_overview->index(m_overview->rowOf(m_current), 0);
+    const QScopedValueRollback guard(m_selecting, true);
+    m_ui.overview->selectionModel()->setCurrentIndex(row, QItemSelectionModel::ClearAndSelect |
+                                                              QItemSelectionModel::Rows);
+    m_ui.overview->scrollTo(row);
+}
+
+// Leaving the recording shown saves it first. When that is refused, the
+// overview goes back to it once the click that moved it has been handled, and
+// the controls keep what the user typed.
+void RecordingEditor::rowPicked(const QModelIndex &row)
+{
+    Recording *picked = m_overview->recordingAt(row.row());
+    if (m_selecting || !m_current || !picked || picked == m_current)
+        return;
+    const QScopedValueRollback guard(m_selecting, true);
+    if (!(m_leave ? m_leave() : save())) {
+        QMetaObject::invokeMethod(this, &RecordingEditor::selectCurrent, Qt::QueuedConnection);
+        return;
+    }
+    show(m_list.indexOf(picked));
 }
 
 void RecordingEditor::release()
@@ -91,13 +146,10 @@ void RecordingEditor::release()
 
 bool RecordingEditor::save()
 {
-    QString name = trim(m_ui.recordingChoice->currentText());
+    const QString name = trim(m_ui.nameField->text());
     const QString station = trim(m_ui.stationField->text());
-    // A label picked with its capture marker must not keep the marker in the name.
-    while (name.endsWith(u'*'))
-        name.chop(1);
-    name = trim(name);
-    m_ui.recordingChoice->setEditText(name);
+    if (name != m_ui.nameField->text())
+        m_ui.nameField->setText(name);
     if (!check(name, station))
         return false;
 
@@ -115,6 +167,25 @@ bool RecordingEditor::save()
         m_current->schedule();
     m_list.store();
     return true;
+}
+
+bool RecordingEditor::hasUnsavedEdits() const
+{
+    if (!m_current)
+        return false;
+    const RecordingSettings &saved = m_current->settings();
+    RecordingSettings edited = saved;
+    for (const RecordingSettings::Field &field : RecordingSettings::fields()) {
+        if (!field.control)
+            continue;
+        const QVariant value = m_editors.find(field.control)->second->value();
+        if (!value.isValid())
+            continue;
+        field.setValue(edited, value);
+        if (field.value(edited) != field.value(saved))
+            return true;
+    }
+    return false;
 }
 
 bool RecordingEditor::check(const QString &name, const QString &station)
@@ -151,13 +222,16 @@ void RecordingEditor::updateEnabled()
     for (QAbstractButton *day : m_days)
         day->setEnabled(!everyDay);
 
-    const bool capturing = m_current && m_current->isCapturing();
+    const Recording::State state = m_current ? m_current->state() : Recording::State::Disabled;
+    const bool capturing = state == Recording::State::Recording;
+    // Stop also ends the wait before a broken capture is resumed.
+    const bool waiting = state == Recording::State::WaitingToReconnect;
     m_ui.nowButton->setEnabled(!capturing);
     m_ui.deleteButton->setEnabled(!capturing);
-    m_ui.stopButton->setEnabled(capturing);
-    if (!capturing)
-        showProgress(0.0);
+    m_ui.stopButton->setEnabled(capturing || waiting);
     m_ui.progress->setHidden(!capturing);
+    m_ui.captureStatus->setHidden(!capturing && !waiting);
+    showProgress();
 
     const bool split = m_ui.splitButton->checkState() == Qt::Checked;
     m_ui.shoutLang->setEnabled(split);
@@ -179,43 +253,37 @@ void RecordingEditor::showLog()
     m_ui.log->ensureCursorVisible();
 }
 
-void RecordingEditor::showProgress(double percent)
+// The bar follows the clock rather than the watchdog's minutes, so it moves
+// every few seconds and shows the same whenever the recording is shown again.
+void RecordingEditor::showProgress()
 {
+    const Recording *recording = m_current;
+    double percent = 0.0;
+    QString status;
+    if (recording && recording->isCapturing()) {
+        const qint64 elapsed = recording->elapsedSeconds();
+        const qint64 planned = qint64(recording->settings().duration) * 60;
+        percent = planned > 0 ? elapsed * 100.0 / planned : 100.0;
+        QStringList parts;
+        if (!recording->title().isEmpty())
+            parts.append(recording->title());
+        parts.append(QStringLiteral("%1 recorded, %2 left")
+                         .arg(clockText(elapsed), clockText(recording->remainingSeconds())));
+        parts.append(QLocale::system().formattedDataSize(recording->bytesWritten()));
+        parts.append(RecordingTableModel::text(*recording, RecordingTableModel::LastResult));
+        status = parts.join(QStringLiteral(" · "));
+    } else if (recording && recording->state() == Recording::State::WaitingToReconnect) {
+        status = QStringLiteral("Waiting to reconnect at %1")
+                     .arg(QLocale::system().toString(recording->nextStart().time(),
+                                                     QLocale::LongFormat));
+    }
     const double shown = std::isfinite(percent) ? std::clamp(percent, 0.0, 100.0) : 0.0;
     m_ui.progress->setValue(int(std::lround(shown * stepsPerPercent)));
+    m_ui.captureStatus->setText(status);
 }
 
 void RecordingEditor::clearWeekday(int index)
 {
     if (index >= 0 && index < int(m_days.size()))
         m_days[size_t(index)]->setChecked(false);
-}
-
-void RecordingEditor::pickerWillPopUp()
-{
-    const int index = m_list.sortByName(m_current);
-    QStringList labels;
-    labels.reserve(m_list.size());
-    for (int i = 0; i < m_list.size(); ++i) {
-        const Recording *row = m_list.at(i);
-        labels.append(row->isCapturing() ? row->name() + QStringLiteral(" *") : row->name());
-    }
-    m_ui.recordingChoice->setLabels(labels, index);
-}
-
-// Leaving the recording shown saves it first; when that is refused, the picker
-// stays on it and gets back the text typed, before the save cleaned it.
-void RecordingEditor::pickerChose(int index, const QString &label)
-{
-    const QString typed = m_ui.recordingChoice->currentText();
-    if (index < 0 || index >= m_list.size())
-        return;
-    if (index != currentIndex()) {
-        if (!save()) {
-            m_ui.recordingChoice->setEditText(typed);
-            return;
-        }
-        show(index);
-    }
-    m_ui.recordingChoice->setEditText(label);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -11,9 +12,11 @@
 #include "ui/fieldeditors.h"
 
 class QAbstractButton;
+class QModelIndex;
 class QWidget;
 class Recording;
 class RecordingList;
+class RecordingTableModel;
 namespace Ui {
 class SkyvaneWindow;
 }
@@ -21,7 +24,8 @@ class SkyvaneWindow;
 // The window's editor of one recording of the list at a time: it moves the
 // recording's settings to the controls and back, checks what the user typed
 // before it is saved, keeps which controls are enabled, shows the recording's
-// log and progress as they grow, and runs the recording picker.
+// log, progress and live figures as they grow, and runs the overview of all
+// recordings: the row picked there is the one edited.
 class RecordingEditor : public QObject
 {
     Q_OBJECT
@@ -35,7 +39,10 @@ public:
     // The row of the recording shown; -1 when none is.
     int currentIndex() const;
 
-    // Shows row `index` of the list and follows it from now on.
+    RecordingTableModel &overview() { return *m_overview; }
+
+    // Shows row `index` of the list and follows it from now on; the overview
+    // takes in what was added to or taken from the list, and selects it.
     void show(int index);
     // Stops following the recording shown, which is about to go.
     void release();
@@ -44,6 +51,12 @@ public:
     // refuses the input; the controls then keep what the user typed.
     bool save();
     void revert() { show(currentIndex()); }
+    // What picking another row does with the recording shown; true when the
+    // switch may go on. By default it is saved.
+    void setLeaveHandler(std::function<bool()> leave) { m_leave = std::move(leave); }
+    // Whether the controls differ from the settings of the recording shown, as
+    // a save would take them.
+    bool hasUnsavedEdits() const;
 
     // Which controls are enabled follows the repeat and split choices, and
     // whether the recording shown captures.
@@ -53,10 +66,10 @@ private:
     bool check(const QString &name, const QString &station);
     void alert(const QString &title, const QString &text);
     void showLog();
-    void showProgress(double percent);
+    void showProgress();
     void clearWeekday(int index);
-    void pickerWillPopUp();
-    void pickerChose(int index, const QString &label);
+    void rowPicked(const QModelIndex &row);
+    void selectCurrent();
 
     Ui::SkyvaneWindow &m_ui;
     RecordingList &m_list;
@@ -65,4 +78,7 @@ private:
     std::map<std::string, std::unique_ptr<FieldEditor>, std::less<>> m_editors;
     std::array<QAbstractButton *, 7> m_days{};
     Recording *m_current = nullptr;
+    std::function<bool()> m_leave;
+    RecordingTableModel *m_overview; // a child
+    bool m_selecting = false;        // the editor moves the overview's selection
 };

@@ -1,5 +1,7 @@
 #include <csignal>
 
+#include <sys/resource.h>
+
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -127,21 +129,34 @@ private Q_SLOTS:
     {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<int>("signalNumber");
-        QTest::newRow("window, SIGTERM") << QStringList() << SIGTERM;
-        QTest::newRow("window, SIGINT") << QStringList() << SIGINT;
-        QTest::newRow("window, SIGHUP") << QStringList() << SIGHUP;
-        QTest::newRow("headless, SIGHUP") << QStringList{QStringLiteral("--headless")} << SIGHUP;
+        QTest::addColumn<qlonglong>("fileLimit"); // bytes a file (ulimit -f); 0: none
+        const QStringList headless{QStringLiteral("--headless")};
+        QTest::newRow("window, SIGTERM") << QStringList() << SIGTERM << 0LL;
+        QTest::newRow("window, SIGINT") << QStringList() << SIGINT << 0LL;
+        QTest::newRow("window, SIGHUP") << QStringList() << SIGHUP << 0LL;
+        QTest::newRow("headless, SIGHUP") << headless << SIGHUP << 0LL;
+        // The track meets the limit: the write fails, and Skyvane lives on.
+        QTest::newRow("headless, file-size limit") << headless << SIGTERM << 100000LL;
     }
     void endsCapturesOnSignals()
     {
         QFETCH(QStringList, arguments);
         QFETCH(int, signalNumber);
+        QFETCH(qlonglong, fileLimit);
         StationSimulator station;
         QSignalSpy asked(&station, &StationSimulator::requestReceived);
         QVERIFY(writeDueList(station));
         QProcess skyvane;
+        if (fileLimit > 0) {
+            skyvane.setChildProcessModifier([fileLimit] {
+                const rlimit limit{rlim_t(fileLimit), rlim_t(fileLimit)};
+                setrlimit(RLIMIT_FSIZE, &limit);
+            });
+        }
         start(skyvane, arguments);
         QVERIFY(asked.wait(20000));
+        if (fileLimit > 0)
+            QTest::qWait(1000); // past the limit at the station's 1 MB/s
         ::kill(pid_t(skyvane.processId()), signalNumber);
         QVERIFY(skyvane.waitForFinished(10000));
         QCOMPARE(skyvane.exitCode(), 0);

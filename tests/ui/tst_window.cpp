@@ -10,6 +10,7 @@
 #include "testmain.h"
 #include "ui/alerts.h"
 #include "ui/mainwindow.h"
+#include "ui/savequestion.h"
 
 using namespace Qt::StringLiterals;
 using Settings = RecordingSettings;
@@ -81,6 +82,7 @@ private Q_SLOTS:
                 m_whileAsked();
             return m_answer;
         });
+        setSaveQuestionPresenter([](QWidget *, const QString &) { return SaveAnswer::Save; });
         // A Wednesday at 09:00: every start at the default 10:00 is far off.
         Clock::setSource([] { return QDateTime(QDate(2026, 12, 2), QTime(9, 0)); });
         m_station.setRoute("/live", StationSimulator::Route::stream());
@@ -95,11 +97,13 @@ private Q_SLOTS:
         QTest::addColumn<QString>("typed");  // then typed into the controls
         QTest::addColumn<QVariant>("saved"); // invalid: the value itself
         QTest::addColumn<QString>("told");   // the alert refusing the save
+        QTest::addColumn<QString>("locale"); // its clock is the editor's
         const auto add = [](const char *key, const QVariant &value, const QString &shown,
                             const QString &typed = {}, const QVariant &saved = {},
-                            const QString &told = {}) {
-            QTest::addRow("%s %s %s", key, qPrintable(value.toString()), qPrintable(typed))
-                << QByteArray(key) << value << shown << typed << saved << told;
+                            const QString &told = {}, const QString &locale = u"en_US"_s) {
+            QTest::addRow("%s %s %s %s", key, qPrintable(value.toString()), qPrintable(typed),
+                          qPrintable(locale))
+                << QByteArray(key) << value << shown << typed << saved << told << locale;
         };
         for (const char *key :
              {"playList", "customTitle", "customArtist", "customAlbum", "customGenre"})
@@ -107,7 +111,7 @@ private Q_SLOTS:
         for (const char *key : {"daily", "once", "splitSongs", "reconnect", "keepPartial"})
             add(key, true, u"1"_s);
         add("splitTitle", false, u"0"_s);
-        add("recCount", 250, u"250"_s);
+        add("recCount", 250, u"250"_s, u"2"_s, 2);
         add("startTime", 0, u"12|00|AM"_s);
         add("startTime", 720, u"12|00|PM"_s);
         // Typed: AM/PM counts by its first letter, numbers are read from the
@@ -115,20 +119,22 @@ private Q_SLOTS:
         add("startTime", 1439, u"11|59|PM"_s, u"12|30|"_s, 30);
         add("startTime", 1439, u"11|59|PM"_s, u" 7 h|30 min|pm"_s, 1170);
         add("startTime", 1439, u"11|59|PM"_s, u"99999999999|0|"_s, std::numeric_limits<int>::max());
+        add("startTime", 1439, u"23|59|"_s, u"12|2|"_s, 722, {}, u"de_DE"_s);
         add("duration", 150, u"2|30"_s, u"1 h|-5"_s, 55);
         const auto offered = TextEncodings::available();
         add("shoutLang", qint32(offered.last().number), offered.last().displayName);
         // Not offered: the first is shown, and saved.
         add("shoutLang", 424242, offered.first().displayName, {}, qint32(offered.first().number));
         add("days", QVariantList{true, false, false, false, true, false, true}, u"1|0|0|0|1|0|1"_s);
-        // The checks of a save: a name loses the capture marker first.
+        // The checks of a save: the name is trimmed and must not be another row's.
         const QString jazz = u"Jazz"_s, url = u"https://a.example:8000/"_s;
-        add("name", jazz, jazz, u" Jazz ** "_s);
+        add("name", jazz, jazz, u" Jazz "_s);
         add("name", jazz, jazz, u"JAZZ"_s, u"JAZZ"_s);
-        add("name", jazz, jazz, u"other *"_s, {}, u"Name already in use"_s);
+        add("name", jazz, jazz, u"other"_s, {}, u"Name already in use"_s);
         add("url", url, url, u"\t"_s + url);
         add("url", url, url, u"  "_s, {}, u"Missing Station URL"_s);
         add("url", url, url, u"ftp://a.example/"_s, {}, u"Invalid URL"_s);
+        add("url", url, url, u"http://"_s, {}, u"Invalid URL"_s);
     }
     // Settings -> controls (-> typed) -> settings: one field changes, no other,
     // unless the save is refused.
@@ -140,6 +146,8 @@ private Q_SLOTS:
         QFETCH(QString, typed);
         QFETCH(QVariant, saved);
         QFETCH(QString, told);
+        QFETCH(QString, locale);
+        QLocale::setDefault(QLocale(locale));
         const auto field = std::ranges::find_if(Settings::fields(),
                                                 [&key](const auto &f) { return key == f.key; });
         Settings expected = open(u"Show|Other"_s, [&](Settings &s) { field->assign(s, value); });
@@ -149,8 +157,22 @@ private Q_SLOTS:
             : key == "days"     ? week
                                 : QStringList{QString::fromLatin1(field->control)};
         QCOMPARE(shownBy(widgets), shown);
-        for (qsizetype i = 0; !typed.isEmpty() && i < widgets.size(); ++i)
-            user(ctl(widgets[i])).write(ctl(widgets[i]), typed.section(u'|', i, i));
+        // A 24-hour clock shows no AM/PM.
+        QCOMPARE(ctl(u"ampm"_s)->isHidden(), locale == u"de_DE"_s);
+        for (qsizetype i = 0; !typed.isEmpty() && i < widgets.size(); ++i) {
+            // Keys into a box with the focus, so that any completion of its has its say.
+            const QString text = typed.section(u'|', i, i);
+            if (auto *box = qobject_cast<QComboBox *>(ctl(widgets[i])); box && box->isEditable()) {
+                m_window->show();
+                QApplication::setActiveWindow(m_window.get());
+                box->setFocus();
+                box->clearEditText();
+                QTest::keyClicks(box, text);
+            } else {
+                user(ctl(widgets[i])).write(ctl(widgets[i]), text);
+            }
+        }
+        m_window->hide(); // the box loses the focus, as on Tab
         QCOMPARE(m_window->editor().save(), told.isEmpty());
         QCOMPARE(m_told.join(u'\n'), told);
         if (told.isEmpty())
@@ -214,8 +236,7 @@ private Q_SLOTS:
         QStringList names;
         for (const QJsonValue &entry : QJsonDocument::fromJson(stored()).array())
             names.append(entry[u"name"].toString());
-        QCOMPARE(names.join(u'|') + u" / "_s + shownBy({u"recordingChoice"_s, u"artistField"_s}),
-                 after);
+        QCOMPARE(names.join(u'|') + u" / "_s + shownBy({u"nameField"_s, u"artistField"_s}), after);
         QCOMPARE(stored().contains("Edited"), command == u"new"_s || command == u"clone"_s);
     }
 
@@ -250,7 +271,7 @@ private Q_SLOTS:
         QCoreApplication::sendEvent(m_window.get(), &drop);
         const bool taken = enter.isAccepted() && drop.isAccepted();
         QCOMPARE(QString::number(taken ? drop.dropAction() : Qt::IgnoreAction) + u'|' +
-                     shownBy({u"recordingChoice"_s, u"playlistField"_s, u"stationField"_s}),
+                     shownBy({u"nameField"_s, u"playlistField"_s, u"stationField"_s}),
                  shown);
         // Only the controls change: nothing is saved until the user saves.
         QCOMPARE(m_window->list().at(0)->settings().url, storedUrl);
@@ -287,24 +308,23 @@ private Q_SLOTS:
         capturing->startCapture();
         QCOMPARE(shownBy(week), u"1|1|1|1|1|1|1"_s);
         QCOMPARE(log->toPlainText(), m_window->list().at(1)->logText());
-        // The picker marks the row that captures.
-        ctl<QComboBox>(u"recordingChoice"_s)->showPopup();
-        QCOMPARE(ctl<QComboBox>(u"recordingChoice"_s)->itemText(1), u"Live *"_s);
-        // Closing ends the capture and saves the row shown.
+        // Closing, answered "save" and "quit", ends the capture and saves the row shown.
         ctl<QLineEdit>(u"playlistField"_s)->setText(u"Saved on closing"_s);
+        m_answer = AlertAnswer::Alternate;
         QVERIFY(m_window->close());
         QVERIFY(!capturing->isCapturing());
         QVERIFY(stored().contains("Saved on closing"));
     }
 
-    // The save on closing is refused, and while its alert shows a capture
-    // starts: it ends with the others, and its end is in the list file.
+    // Quitting as the session ends, the save is refused, and while its alert
+    // shows a capture starts: it ends with the others, and its end is in the
+    // list file.
     void closingEndsACaptureStartedDuringItsAlert()
     {
         open(u"Live|Other"_s, [this](Settings &s) { s.url = m_station.url(u"/live"); });
-        ctl<QComboBox>(u"recordingChoice"_s)->setEditText(u"Other"_s);
+        ctl<QLineEdit>(u"nameField"_s)->setText(u"Other"_s);
         m_whileAsked = [this] { m_window->list().at(0)->startCapture(); };
-        QVERIFY(m_window->close());
+        m_window->quitNow();
         m_whileAsked = {};
         QCOMPARE(m_told, QStringList{u"Name already in use"_s});
         QVERIFY(stored().contains("Recording ended at "));
