@@ -197,7 +197,7 @@ void MainWindow::deletePressed()
         addNewRecording();
     else
         m_editor->show(std::min(index, m_list.size() - 1));
-    m_list.store();
+    m_list.storeSoon();
 }
 
 void MainWindow::nowPressed()

@@ -165,7 +165,7 @@ bool RecordingEditor::save()
     // A running capture plans its next start itself when it ends.
     if (!m_current->isCapturing())
         m_current->schedule();
-    m_list.store();
+    m_list.storeSoon();
     return true;
 }
 

@@ -47,7 +47,7 @@ public:
     // Stops following the recording shown, which is about to go.
     void release();
     // Checks the controls and saves them into the recording shown, plans its
-    // next start and stores the list. False, after an alert, when a check
+    // next start and has the list stored, off the event loop. False, after an alert, when a check
     // refuses the input; the controls then keep what the user typed.
     bool save();
     void revert() { show(currentIndex()); }

@@ -25,6 +25,11 @@ namespace {
 
 QByteArray stored()
 {
+    // The window stores off the event loop: what it asked for is written first.
+    for (QWidget *widget : QApplication::topLevelWidgets()) {
+        if (auto *window = qobject_cast<MainWindow *>(widget))
+            window->list().flushStores();
+    }
     QFile file(RecordingList::filePath());
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
