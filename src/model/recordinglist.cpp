@@ -11,8 +11,6 @@
 #include <QJsonObject>
 #include <QStandardPaths>
 
-#include "platform/failures.h"
-
 namespace {
 void reportOnStandardError(const QString &title, const QString &text)
 {
@@ -159,18 +157,6 @@ bool RecordingList::contains(const QString &name) const
     return std::any_of(m_rows.begin(), m_rows.end(), [&](const auto &row) {
         return row->name().compare(name, Qt::CaseInsensitive) == 0;
     });
-}
-
-int RecordingList::sortByName(const Recording *current)
-{
-    std::stable_sort(m_rows.begin(), m_rows.end(), [](const auto &a, const auto &b) {
-        return a->name().compare(b->name(), Qt::CaseInsensitive) < 0;
-    });
-    const int index = indexOf(current);
-    if (index < 0)
-        throw InternalInconsistency(QStringLiteral("sortByName"),
-                                    QStringLiteral("Can't find record after sort"));
-    return index;
 }
 
 QString RecordingList::unusedNewName() const

@@ -39,8 +39,6 @@ public:
     void flushStores();
 
     bool contains(const QString &name) const;
-    // Sorts by name, case ignored, and answers the new index of `current`.
-    int sortByName(const Recording *current);
     // "New Recording N" for the smallest N that no row uses.
     QString unusedNewName() const;
     // `base` followed by " N" for the smallest N from 2 on that no row uses.
