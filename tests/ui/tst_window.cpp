@@ -213,17 +213,27 @@ private Q_SLOTS:
         QTest::addColumn<int>("shown"); // its artist is edited before the command
         // The names in the list file, then the name|artist shown.
         QTest::addColumn<QString>("after");
+        QTest::addColumn<QString>("keys"); // given instead of the click
         const QString nr = u"New Recording %1"_s, abc = u"a|b|c"_s;
         const QString gap = nr.arg(1) + u'|' + nr.arg(3);
         QTest::newRow("new fills a gap")
-            << u"new"_s << gap << 1 << gap + u" / "_s + nr.arg(2) + u"|Skyvane"_s;
-        QTest::newRow("clone") << u"clone"_s << u"a|a 2"_s << 0 << u"a|a 2 / a 3|Edited"_s;
-        QTest::newRow("delete the last") << u"delete"_s << abc << 2 << u"a|b / b|Skyvane"_s;
-        QTest::newRow("delete the middle") << u"delete"_s << abc << 1 << u"a|c / c|Skyvane"_s;
+            << u"new"_s << gap << 1 << gap + u" / "_s + nr.arg(2) + u"|Skyvane"_s << QString();
+        QTest::newRow("new by its key")
+            << u"new"_s << u"a"_s << 0 << u"a / "_s + nr.arg(1) + u"|Skyvane"_s << u"Ctrl+N"_s;
+        QTest::newRow("clone") << u"clone"_s << u"a|a 2"_s << 0 << u"a|a 2 / a 3|Edited"_s
+                               << QString();
+        QTest::newRow("clone by its key")
+            << u"clone"_s << u"a"_s << 0 << u"a / a 2|Edited"_s << u"Ctrl+D"_s;
+        QTest::newRow("delete the last")
+            << u"delete"_s << abc << 2 << u"a|b / b|Skyvane"_s << QString();
+        QTest::newRow("delete the middle")
+            << u"delete"_s << abc << 1 << u"a|c / c|Skyvane"_s << QString();
         QTest::newRow("delete the only")
-            << u"delete"_s << u"a"_s << 0 << nr.arg(1) + u" / "_s + nr.arg(1) + u"|Skyvane"_s;
-        QTest::newRow("delete cancelled") << u"cancel"_s << abc << 0 << abc + u" / a|Edited"_s;
-        QTest::newRow("revert") << u"revert"_s << abc << 0 << abc + u" / a|Skyvane"_s;
+            << u"delete"_s << u"a"_s << 0 << nr.arg(1) + u" / "_s + nr.arg(1) + u"|Skyvane"_s
+            << QString();
+        QTest::newRow("delete cancelled")
+            << u"cancel"_s << abc << 0 << abc + u" / a|Edited"_s << QString();
+        QTest::newRow("revert") << u"revert"_s << abc << 0 << abc + u" / a|Skyvane"_s << QString();
     }
     void runsListCommands()
     {
@@ -231,11 +241,23 @@ private Q_SLOTS:
         QFETCH(QString, rows);
         QFETCH(int, shown);
         QFETCH(QString, after);
+        QFETCH(QString, keys);
         m_answer = command == u"cancel"_s ? AlertAnswer::Default : AlertAnswer::Alternate;
         open(rows);
         m_window->editor().show(shown);
         ctl<QLineEdit>(u"artistField"_s)->setText(u"Edited"_s);
-        ctl<QAbstractButton>(command.replace(u"cancel"_s, u"delete"_s) + u"Button"_s)->click();
+        auto *button =
+            ctl<QAbstractButton>(command.replace(u"cancel"_s, u"delete"_s) + u"Button"_s);
+        if (keys.isEmpty()) {
+            button->click();
+        } else {
+            QSignalSpy clicked(button, &QAbstractButton::clicked);
+            for (QAction *action : m_window->actions()) {
+                if (action->shortcut() == QKeySequence(keys))
+                    action->trigger();
+            }
+            QVERIFY(clicked.wait(2000));
+        }
         // New and Clone save the row shown first and store the list without the
         // row they add; Delete stores the list; nothing else saves.
         QStringList names;
