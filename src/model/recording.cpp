@@ -159,6 +159,14 @@ void Recording::stopCapture()
         m_capture->stop();
 }
 
+void Recording::stopByUser()
+{
+    if (m_capture || m_resumePending)
+        log(QStringLiteral("Stopped by user\n"));
+    stopCapture();
+    cancelResume();
+}
+
 // A start by the schedule that resumes a capture keeps the first start date,
 // so the duration still counts from it.
 void Recording::begin(bool fromSchedule)

@@ -70,6 +70,9 @@ public:
     void startCapture();
     // Ends the running capture, if any.
     void stopCapture();
+    // The user's Stop: ends the capture, or the wait to resume one, and logs
+    // that the user stopped it.
+    void stopByUser();
     bool isCapturing() const { return m_capture != nullptr; }
     double progress() const { return m_progress; }
 

@@ -58,13 +58,8 @@ MainWindow::MainWindow(QWidget *parent)
         QObject::connect(m_tray, &TrayIcon::showRequested, this, &MainWindow::bringToFront);
         QObject::connect(m_tray, &TrayIcon::quitRequested, this, &MainWindow::requestQuit);
         QObject::connect(m_tray, &TrayIcon::stopAllRequested, this, [this] {
-            for (int i = 0; i < m_list.size(); ++i) {
-                Recording *recording = m_list.at(i);
-                if (recording->isCapturing())
-                    recording->log(QStringLiteral("Stopped by user\n"));
-                recording->stopCapture();
-                recording->cancelResume();
-            }
+            for (int i = 0; i < m_list.size(); ++i)
+                m_list.at(i)->stopByUser();
         });
     }
     m_notifications.setTellStarts(WindowSettings::notifyStarts());
@@ -208,10 +203,7 @@ void MainWindow::nowPressed()
 
 void MainWindow::stopPressed()
 {
-    Recording *recording = m_editor->current();
-    recording->log(QStringLiteral("Stopped by user\n"));
-    recording->stopCapture();
-    recording->cancelResume();
+    m_editor->current()->stopByUser();
 }
 
 // The editor first: its alert runs an event loop in which the schedule may

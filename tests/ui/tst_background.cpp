@@ -141,20 +141,24 @@ private Q_SLOTS:
         QTest::addColumn<int>("answer"); // to the question asked last
         QTest::addColumn<QString>("told");
         QTest::addColumn<bool>("closed");
+        QTest::addColumn<bool>("fromTray"); // its Quit instead of closing the window
         const int save = int(SaveAnswer::Save), discard = int(SaveAnswer::Discard),
                   cancel = int(SaveAnswer::Cancel), alternate = int(AlertAnswer::Alternate);
         const QString quitWhileCapturing = u"Quit and end the recordings?"_s;
-        QTest::newRow("idle") << QString() << false << 0 << QString() << true;
+        const QString typed = u"http://a.example/"_s, invalid = u"ftp://a.example/"_s;
+        QTest::newRow("idle") << QString() << false << 0 << QString() << true << false;
         QTest::newRow("capturing, quit")
-            << QString() << true << alternate << quitWhileCapturing << true;
-        QTest::newRow("edited, save")
-            << u"http://a.example/"_s << false << save << u"Save a"_s << true;
+            << QString() << true << alternate << quitWhileCapturing << true << false;
+        QTest::newRow("edited, save") << typed << false << save << u"Save a"_s << true << false;
         QTest::newRow("edited, cancel")
-            << u"http://a.example/"_s << false << cancel << u"Save a"_s << false;
+            << typed << false << cancel << u"Save a"_s << false << false;
         QTest::newRow("invalid, save refused")
-            << u"ftp://a.example/"_s << false << save << u"Save a|Invalid URL"_s << false;
+            << invalid << false << save << u"Save a|Invalid URL"_s << false << false;
         QTest::newRow("invalid, discard")
-            << u"ftp://a.example/"_s << false << discard << u"Save a"_s << true;
+            << invalid << false << discard << u"Save a"_s << true << false;
+        QTest::newRow("tray quit, idle") << QString() << false << 0 << QString() << true << true;
+        QTest::newRow("tray quit, edited, cancel")
+            << typed << false << cancel << u"Save a"_s << false << true;
     }
     void closesTheWindow()
     {
@@ -163,6 +167,7 @@ private Q_SLOTS:
         QFETCH(int, answer);
         QFETCH(QString, told);
         QFETCH(bool, closed);
+        QFETCH(bool, fromTray);
         const int save = int(SaveAnswer::Save);
         open(u"a"_s, m_station.url(u"/live"));
         auto *station = m_window->findChild<QLineEdit *>(u"stationField"_s);
@@ -174,7 +179,7 @@ private Q_SLOTS:
         m_answer = AlertAnswer(answer);
         m_saveAnswer = SaveAnswer(answer);
         QSignalSpy quit(m_window.get(), &MainWindow::quitRequested);
-        QCOMPARE(m_window->close(), closed);
+        QCOMPARE(fromTray ? m_window->requestQuit() : m_window->close(), closed);
         QCOMPARE(m_told.join(u'|'), told);
         QCOMPARE(quit.size(), int(closed));
         QCOMPARE(m_window->list().at(0)->isCapturing(), capturing && !closed);

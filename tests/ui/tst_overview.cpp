@@ -166,6 +166,7 @@ private Q_SLOTS:
         QVERIFY(ctl<QLabel>(u"captureStatus"_s)->text().startsWith(u"Waiting to reconnect"_s));
         ctl<QAbstractButton>(u"stopButton"_s)->click();
         QCOMPARE(recording->state(), Recording::State::Failed);
+        QVERIFY(recording->logText().contains(u"Stopped by user\nNext recording is at"_s));
         QCOMPARE(recording->nextStart(), QDateTime(m_now.date(), QTime(10, 0)));
         QVERIFY(!ctl(u"stopButton"_s)->isEnabled());
     }
