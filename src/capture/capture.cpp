@@ -87,7 +87,6 @@ void Capture::stop()
 {
     end();
     m_sync.waitForIdle();
-    HandoffQueue::shared().waitForIdle(HandoffQueue::quitLimit);
 }
 
 bool Capture::connectTo(const QString &url)

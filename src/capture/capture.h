@@ -33,9 +33,9 @@ public:
     // capture before this returns.
     void start();
     // Ends the capture now: the song under way is incomplete unless its
-    // title was made up. Waits for the last track to reach the disk and, for
-    // at most HandoffQueue::quitLimit, for the hand-offs under way: finished()
-    // has come when this returns, unless a script is stuck.
+    // title was made up. Waits for the last track to reach the disk, never for
+    // a script: finished() has come when this returns, or comes once the
+    // capture's hand-offs are done.
     void stop();
     // Settings saved while the capture runs apply from now on.
     void setSettings(const RecordingSettings &settings) { m_settings = settings; }

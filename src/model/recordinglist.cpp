@@ -11,6 +11,8 @@
 #include <QJsonObject>
 #include <QStandardPaths>
 
+#include "handoff/handoffqueue.h"
+
 namespace {
 void reportOnStandardError(const QString &title, const QString &text)
 {
@@ -213,4 +215,6 @@ void RecordingList::stopAll()
     // which never changes its rows.
     for (int i = 0; i < size(); ++i)
         at(i)->stopCapture();
+    // The captures that still wait for a script end as their hand-offs come back.
+    HandoffQueue::shared().waitForIdle(HandoffQueue::quitLimit);
 }

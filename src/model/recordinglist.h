@@ -51,7 +51,8 @@ public:
     Recording *append(std::unique_ptr<Recording> recording);
     std::unique_ptr<Recording> takeAt(int index);
     void scheduleAll();
-    // Ends every running capture, in list order.
+    // Ends every running capture, in list order, and waits at most
+    // HandoffQueue::quitLimit for their hand-offs: what quitting does.
     void stopAll();
 
 Q_SIGNALS:

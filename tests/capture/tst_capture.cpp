@@ -11,6 +11,7 @@
 #include "capture/capture.h"
 #include "capture/trackwriter.h"
 #include "model/recording.h"
+#include "model/recordinglist.h"
 #include "platform/clock.h"
 #include "stationsimulator.h"
 #include "testmain.h"
@@ -316,6 +317,30 @@ private Q_SLOTS:
         m_now = start.addSecs(60 * duration);
         tickWatchdog(r);
         QVERIFY(r.logText().contains(u" at %1 minutes\n"_s.arg(duration)));
+    }
+
+    // Stop waits for the last track to reach the disk, never for a script: the
+    // capture ends once its hand-off comes back. Quitting waits for it.
+    void stopLeavesTheHandoffToTheLoop_data()
+    {
+        QTest::addColumn<bool>("quitting");
+        QTest::newRow("stop") << false;
+        QTest::newRow("quit") << true;
+    }
+    void stopLeavesTheHandoffToTheLoop()
+    {
+        QFETCH(bool, quitting);
+        Route route = stream(0);
+        route.stallAfterAudio = 300000; // more than a fragment, less than the disk holds
+        RecordingList list;
+        Recording *r =
+            list.append(std::make_unique<Recording>(station(serve("/held", route), HandOff, 60)));
+        r->startCapture();
+        QTRY_VERIFY_WITH_TIMEOUT(tracks().value(dated + u".mp3"_s).size() == 300000, networkWaitMs);
+        quitting ? list.stopAll() : r->stopCapture();
+        QCOMPARE(r->isCapturing(), !quitting);
+        QTRY_VERIFY(!r->isCapturing());
+        QVERIFY(r->logText().contains(u"Added track to playlist Kept\nRecording ended"_s));
     }
 };
 
