@@ -1,5 +1,6 @@
 #include "app/terminationsignals.h"
 
+#include <cerrno>
 #include <csignal>
 
 #include <fcntl.h>
@@ -16,8 +17,11 @@ volatile std::sig_atomic_t writeEnd = -1;
 
 extern "C" void onTerminationSignal(int signalNumber)
 {
+    // The interrupted code may be about to read errno.
+    const int savedErrno = errno;
     const char byte = char(signalNumber);
     [[maybe_unused]] const ssize_t written = ::write(writeEnd, &byte, 1);
+    errno = savedErrno;
 }
 
 void handleWith(void (*handler)(int))
