@@ -97,13 +97,6 @@ QString HttpResponse::headerValue(QStringView name) const
     return {};
 }
 
-bool HttpResponse::hasHeader(QStringView name) const
-{
-    return std::any_of(headerFields.begin(), headerFields.end(), [name](const auto &field) {
-        return field.first.compare(name, Qt::CaseInsensitive) == 0;
-    });
-}
-
 void HttpTransferDisposer::operator()(HttpTransfer *transfer) const
 {
     transfer->cancel();

@@ -26,7 +26,6 @@ struct HttpResponse
 
     // The value of the first field of that name, compared case-insensitively.
     QString headerValue(QStringView name) const;
-    bool hasHeader(QStringView name) const;
 };
 
 // Cancels the transfer and frees it at the end of the current pass of the event

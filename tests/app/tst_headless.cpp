@@ -34,7 +34,7 @@ bool writeDueList(StationSimulator &station)
     // The first title comes past the size under which a track is deleted as tiny.
     StationSimulator::Route route = StationSimulator::Route::stream("ICY 200 OK", 300000);
     // A title that would steer the terminal, and break the line, if printed raw.
-    route.titles = {"Band \x1b]0;x\x07- Song\r\xc2\x85"};
+    route.titles = {"Band \x1b]0;x\x07- Song\r\xc2\x85\xc2\x80"};
     route.bytesPerSecond = 1000000;
     station.setRoute("/live", route);
     // Out of a minute's last seconds, so the start is still due when the list is read.
@@ -105,7 +105,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(
             (output += skyvane.readAllStandardOutput())
                 .contains("Due Now: Got shoutcast data: StreamTitle='Band \\x1B]0;x\\x07- "
-                          "Song\\x0D\\u0085';\n"),
+                          "Song\\x0D\\u0085\\u0080';\n"),
             20000);
         ::kill(pid_t(skyvane.processId()), SIGTERM);
         QVERIFY(skyvane.waitForFinished(10000));
