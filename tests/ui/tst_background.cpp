@@ -247,7 +247,7 @@ private Q_SLOTS:
         QTRY_COMPARE(m_service.told.join(u'|'), told);
     }
 
-    // The window tells of the captures of every row.
+    // The window tells of the captures of every row, new ones included.
     void windowNotifiesAFailure()
     {
         if (m_bus.state() != QProcess::Running)
@@ -256,6 +256,10 @@ private Q_SLOTS:
         open(u"a|b"_s);
         m_window->list().at(1)->startCapture(); // nothing listens there
         QTRY_VERIFY(m_service.told.join(u'|').startsWith(u"b:Recording failed: Connection"_s));
+        m_window->newPressed();
+        m_window->list().at(2)->startCapture(); // "http://" alone
+        QTRY_VERIFY(
+            m_service.told.last().startsWith(u"New Recording 1:Recording failed: Can not"_s));
     }
 
     // A new recording left untouched is dropped, never stored with an empty station.

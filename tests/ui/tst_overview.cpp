@@ -123,6 +123,8 @@ private Q_SLOTS:
         for (int c = RecordingTableModel::NextStart; c < RecordingTableModel::ColumnCount; ++c)
             cells.append(model.index(0, c).data().toString());
         QCOMPARE(names.join(u'|'), u"a|B|c"_s);
+        // A running capture's row stands out.
+        QCOMPARE(model.index(0, 0).data(Qt::FontRole).value<QFont>().bold(), run == u"live"_s);
         QVERIFY2(cells.join(u'|').startsWith(shown), qPrintable(cells.join(u'|')));
         QCOMPARE(changed.isEmpty(), run == u"no day"_s); // a disabled row stays as it was
         recording->stopCapture();
