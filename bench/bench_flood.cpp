@@ -44,9 +44,8 @@ int main(int argc, char *argv[])
     QElapsedTimer sinceTick;
     qint64 longestGapMs = 0;
     QTimer ticker;
-    QObject::connect(&ticker, &QTimer::timeout, [&] {
-        longestGapMs = std::max(longestGapMs, sinceTick.restart());
-    });
+    QObject::connect(&ticker, &QTimer::timeout,
+                     [&] { longestGapMs = std::max(longestGapMs, sinceTick.restart()); });
     ticker.start(10);
     sinceTick.start();
     r.startCapture();

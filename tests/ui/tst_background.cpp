@@ -13,6 +13,7 @@
 #include "platform/autostart.h"
 #include "platform/desktopnotifications.h"
 #include "stationsimulator.h"
+#include "storedlist.h"
 #include "testmain.h"
 #include "ui/alerts.h"
 #include "ui/closedecision.h"
@@ -22,17 +23,6 @@
 using namespace Qt::StringLiterals;
 
 namespace {
-
-QByteArray stored()
-{
-    // The window stores off the event loop: what it asked for is written first.
-    for (QWidget *widget : QApplication::topLevelWidgets()) {
-        if (auto *window = qobject_cast<MainWindow *>(widget))
-            window->list().flushStores();
-    }
-    QFile file(RecordingList::filePath());
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 // The desktop's notification service as far as Skyvane uses it.
 class Notifications : public QObject
@@ -183,7 +173,7 @@ private Q_SLOTS:
         QCOMPARE(m_told.join(u'|'), told);
         QCOMPARE(quit.size(), int(closed));
         QCOMPARE(m_window->list().at(0)->isCapturing(), capturing && !closed);
-        QCOMPARE(stored().contains("a.example"), closed && !typed.isEmpty() && answer == save);
+        QCOMPARE(storedList().contains("a.example"), closed && !typed.isEmpty() && answer == save);
         m_window->list().stopAll();
     }
 
@@ -277,7 +267,7 @@ private Q_SLOTS:
         QVERIFY(m_window->list().size() == 1 && m_told.isEmpty());
         m_window->newPressed();
         QVERIFY(m_window->close());
-        QVERIFY(!stored().contains("New Recording"));
+        QVERIFY(!storedList().contains("New Recording"));
     }
 };
 

@@ -7,6 +7,7 @@
 #include "platform/clock.h"
 #include "platform/textencodings.h"
 #include "stationsimulator.h"
+#include "storedlist.h"
 #include "testmain.h"
 #include "ui/alerts.h"
 #include "ui/mainwindow.h"
@@ -20,17 +21,6 @@ namespace {
 const QString storedUrl = u"http://127.0.0.1:9/stream"_s; // nothing listens
 const QStringList week =
     u"monButton tueButton wedButton thuButton friButton satButton sunButton"_s.split(u' ');
-
-QByteArray stored()
-{
-    // The window stores off the event loop: what it asked for is written first.
-    for (QWidget *widget : QApplication::topLevelWidgets()) {
-        if (auto *window = qobject_cast<MainWindow *>(widget))
-            window->list().flushStores();
-    }
-    QFile file(RecordingList::filePath());
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 } // namespace
 
@@ -187,7 +177,7 @@ private Q_SLOTS:
         const QString log = m_window->list().at(0)->logText();
         QCOMPARE(log.count(u'\n'), told.isEmpty() ? 2 : 1);
         expected.log = told.isEmpty() ? log : QString();
-        QCOMPARE(QJsonDocument::fromJson(stored())[0].toObject(), expected.toJson());
+        QCOMPARE(QJsonDocument::fromJson(storedList())[0].toObject(), expected.toJson());
     }
 
     // Daily, Split and Once clicked in turn: after each, which of the 7 days,
@@ -261,10 +251,10 @@ private Q_SLOTS:
         // New and Clone save the row shown first and store the list without the
         // row they add; Delete stores the list; nothing else saves.
         QStringList names;
-        for (const QJsonValue &entry : QJsonDocument::fromJson(stored()).array())
+        for (const QJsonValue &entry : QJsonDocument::fromJson(storedList()).array())
             names.append(entry[u"name"].toString());
         QCOMPARE(names.join(u'|') + u" / "_s + shownBy({u"nameField"_s, u"artistField"_s}), after);
-        QCOMPARE(stored().contains("Edited"), command == u"new"_s || command == u"clone"_s);
+        QCOMPARE(storedList().contains("Edited"), command == u"new"_s || command == u"clone"_s);
     }
 
     void takesDroppedStations_data()
@@ -340,7 +330,7 @@ private Q_SLOTS:
         m_answer = AlertAnswer::Alternate;
         QVERIFY(m_window->close());
         QVERIFY(!capturing->isCapturing());
-        QVERIFY(stored().contains("Saved on closing"));
+        QVERIFY(storedList().contains("Saved on closing"));
     }
 
     // Quitting as the session ends, the save is refused, and while its alert
@@ -354,7 +344,7 @@ private Q_SLOTS:
         m_window->quitNow();
         m_whileAsked = {};
         QCOMPARE(m_told, QStringList{u"Name already in use"_s});
-        QVERIFY(stored().contains("Recording ended at "));
+        QVERIFY(storedList().contains("Recording ended at "));
     }
 };
 
