@@ -138,11 +138,16 @@ bool TrackWriter::wasRemoved() const
     if (!m_file)
         return false;
     struct stat open = {};
-    struct stat named = {};
     if (::fstat(m_file->handle(), &open) != 0 || open.st_nlink == 0)
         return true;
-    return ::stat(QFile::encodeName(m_track.path).constData(), &named) != 0 ||
-           named.st_dev != m_device || named.st_ino != m_inode;
+    return !pathLeadsToOwnFile();
+}
+
+bool TrackWriter::pathLeadsToOwnFile() const
+{
+    struct stat named = {};
+    return ::stat(QFile::encodeName(m_track.path).constData(), &named) == 0 &&
+           named.st_dev == m_device && named.st_ino == m_inode;
 }
 
 void TrackWriter::reopen(const QDateTime &now)
@@ -214,8 +219,6 @@ void TrackWriter::renameToStartOf()
 // Only ever the file this writer created, and only while its path still leads to it.
 void TrackWriter::removeOwnFile()
 {
-    struct stat named = {};
-    if (::stat(QFile::encodeName(m_track.path).constData(), &named) == 0 &&
-        named.st_dev == m_device && named.st_ino == m_inode)
+    if (pathLeadsToOwnFile())
         QFile::remove(m_track.path);
 }

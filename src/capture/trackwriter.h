@@ -65,6 +65,8 @@ private:
     void createFile();
     void renameToStartOf();
     void removeOwnFile();
+    // Whether the track's path still names the file this writer created.
+    bool pathLeadsToOwnFile() const;
 
     LogFunction m_log;
     std::unique_ptr<QFile> m_file;
