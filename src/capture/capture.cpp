@@ -171,15 +171,18 @@ template<typename Step> void Capture::guarded(Step step)
     try {
         step();
     } catch (const NamedFailure &failure) {
-        log(QStringLiteral("File access error: %1\n").arg(failure.reason()));
-        fail(QStringLiteral("File access error: %1").arg(failure.reason()));
-        end();
+        endOnFileError(failure.reason());
     } catch (const std::exception &failure) {
-        const QString reason = QString::fromLocal8Bit(failure.what());
-        log(QStringLiteral("File access error: %1\n").arg(reason));
-        fail(QStringLiteral("File access error: %1").arg(reason));
-        end();
+        endOnFileError(QString::fromLocal8Bit(failure.what()));
     }
+}
+
+void Capture::endOnFileError(const QString &reason)
+{
+    const QString error = QStringLiteral("File access error: %1").arg(reason);
+    log(error + u'\n');
+    fail(error);
+    end();
 }
 
 void Capture::onFinished()

@@ -71,6 +71,7 @@ private:
     void end();
     void finishWhenSynced();
     template<typename Step> void guarded(Step step);
+    void endOnFileError(const QString &reason);
 
     void audioReceived(QByteArrayView audio) override;
     void inBandHeadReceived(QByteArrayView head) override;
