@@ -37,8 +37,6 @@ const Field table[] = {
 };
 
 constexpr qint32 minutesPerDay = 24 * 60;
-// What a recording's log keeps at most, in UTF-16 units.
-constexpr qsizetype maxLogLength = 16000;
 
 std::optional<qint32> integerOf(const QJsonValue &value)
 {
@@ -158,8 +156,8 @@ RecordingSettings RecordingSettings::fromJson(const QJsonObject &object)
     // A start time outside one day (a file edited by hand) is that time of day.
     settings.startTime = ((settings.startTime % minutesPerDay) + minutesPerDay) % minutesPerDay;
     // A log grown past what a recording keeps (a file edited by hand) keeps its end.
-    if (settings.log.size() > maxLogLength)
-        settings.log = settings.log.right(maxLogLength);
+    if (settings.log.size() > logLimit)
+        settings.log = settings.log.right(logLimit);
     return settings;
 }
 

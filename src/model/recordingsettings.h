@@ -36,6 +36,10 @@ struct RecordingSettings
     Weekdays days{};
     QString log;
 
+    // A recording's log reaches this length (UTF-16 units) at most before
+    // its oldest part is trimmed.
+    static constexpr qsizetype logLimit = 16000;
+
     // One row of the field table.
     struct Field
     {
