@@ -153,15 +153,7 @@ bool RecordingEditor::save()
     if (!check(name, station))
         return false;
 
-    RecordingSettings settings = m_current->settings();
-    for (const RecordingSettings::Field &field : RecordingSettings::fields()) {
-        if (!field.control)
-            continue;
-        const QVariant value = m_editors.find(field.control)->second->value();
-        if (value.isValid())
-            field.setValue(settings, value);
-    }
-    m_current->setSettings(settings);
+    m_current->setSettings(editedSettings());
     // A running capture plans its next start itself when it ends.
     if (!m_current->isCapturing())
         m_current->schedule();
@@ -174,18 +166,26 @@ bool RecordingEditor::hasUnsavedEdits() const
     if (!m_current)
         return false;
     const RecordingSettings &saved = m_current->settings();
-    RecordingSettings edited = saved;
+    const RecordingSettings edited = editedSettings();
+    for (const RecordingSettings::Field &field : RecordingSettings::fields()) {
+        if (field.control && field.value(edited) != field.value(saved))
+            return true;
+    }
+    return false;
+}
+
+// The recording shown, with what its controls now hold.
+RecordingSettings RecordingEditor::editedSettings() const
+{
+    RecordingSettings settings = m_current->settings();
     for (const RecordingSettings::Field &field : RecordingSettings::fields()) {
         if (!field.control)
             continue;
         const QVariant value = m_editors.find(field.control)->second->value();
-        if (!value.isValid())
-            continue;
-        field.setValue(edited, value);
-        if (field.value(edited) != field.value(saved))
-            return true;
+        if (value.isValid())
+            field.setValue(settings, value);
     }
-    return false;
+    return settings;
 }
 
 bool RecordingEditor::check(const QString &name, const QString &station)

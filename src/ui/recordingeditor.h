@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QString>
 
+#include "model/recordingsettings.h"
 #include "ui/fieldeditors.h"
 
 class QAbstractButton;
@@ -63,6 +64,7 @@ public:
     void updateEnabled();
 
 private:
+    RecordingSettings editedSettings() const;
     bool check(const QString &name, const QString &station);
     void alert(const QString &title, const QString &text);
     void showLog();
