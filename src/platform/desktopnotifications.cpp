@@ -36,6 +36,26 @@ bool isFailure(QStringView line)
 
 } // namespace
 
+// A body may hold a small subset of HTML (servers that announce "body-markup"
+// render it, the others strip it), and a bare '&' breaks their parser. The body
+// carries a station's words and URLs, so it is always escaped.
+QString DesktopNotifications::bodyMarkup(const QString &text)
+{
+    QString escaped;
+    escaped.reserve(text.size());
+    for (const QChar c : text) {
+        if (c == u'&')
+            escaped += QStringLiteral("&amp;");
+        else if (c == u'<')
+            escaped += QStringLiteral("&lt;");
+        else if (c == u'>')
+            escaped += QStringLiteral("&gt;");
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
 DesktopNotifications::DesktopNotifications(QObject *parent) : QObject(parent) {}
 
 void DesktopNotifications::Outcome::read(const QString &rawLine)
@@ -97,7 +117,8 @@ void DesktopNotifications::notify(const QObject *source, const QString &summary,
         QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
     const QVariantMap hints{{QStringLiteral("desktop-entry"), QStringLiteral("skyvane")}};
     call << QStringLiteral("Skyvane") << m_captures[source].notificationId
-         << QStringLiteral("skyvane") << summary << body << QStringList() << hints << qint32(-1);
+         << QStringLiteral("skyvane") << summary << bodyMarkup(body) << QStringList() << hints
+         << qint32(-1);
     auto *watcher = new QDBusPendingCallWatcher(bus.asyncCall(call), this);
     QObject::connect(watcher, &QDBusPendingCallWatcher::finished, this,
                      [this, source](QDBusPendingCallWatcher *done) {

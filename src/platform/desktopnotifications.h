@@ -41,6 +41,9 @@ public:
         QString text() const;
     };
 
+    // The body as notification servers read it: '&', '<' and '>' escaped.
+    static QString bodyMarkup(const QString &text);
+
 private:
     void notify(const QObject *source, const QString &summary, const QString &body);
 

@@ -5,11 +5,13 @@
 #include <QPushButton>
 #include <QSpacerItem>
 
+#include "ui/plaintext.h"
+
 namespace {
 
 // The desktop's usual alert: a short primary text, the explanation below it,
-// and the application's name in the title bar. Names typed by the user appear
-// in the texts, so nothing is read as markup.
+// and the application's name in the title bar. Names, URLs and a station's
+// words appear in the texts, so no label of the box reads markup.
 AlertAnswer showMessageBox(QWidget *parent, const Alert &alert)
 {
     QMessageBox box(parent);
@@ -18,6 +20,7 @@ AlertAnswer showMessageBox(QWidget *parent, const Alert &alert)
     box.setTextFormat(Qt::PlainText);
     box.setText(alert.title);
     box.setInformativeText(alert.text);
+    PlainText::enforce(&box);
     // The box takes its width from the short primary text and wraps the
     // explanation to it, a path or reason in a narrow column: a spacer across
     // the bottom row keeps it at least about 60 characters wide.

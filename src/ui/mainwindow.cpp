@@ -21,6 +21,7 @@
 #include "platform/resources.h"
 #include "ui/alerts.h"
 #include "ui/closedecision.h"
+#include "ui/plaintext.h"
 #include "ui/savequestion.h"
 #include "ui/stationdrop.h"
 #include "ui/trayicon.h"
@@ -31,6 +32,8 @@ MainWindow::MainWindow(QWidget *parent)
     : QWidget(parent), m_ui(std::make_unique<Ui::SkyvaneWindow>())
 {
     m_ui->setupUi(this);
+    // The status line shows stream titles, and labels may show names: none is markup.
+    PlainText::enforce(this);
     m_ui->log->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
     // The bar comes and goes with the capture; the log must not jump with it.
     QSizePolicy barPolicy = m_ui->progress->sizePolicy();

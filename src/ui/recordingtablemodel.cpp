@@ -9,6 +9,7 @@
 
 #include "model/recording.h"
 #include "model/recordinglist.h"
+#include "ui/plaintext.h"
 
 namespace {
 
@@ -191,8 +192,10 @@ QVariant RecordingTableModel::data(const QModelIndex &index, int role) const
     const auto column = Column(index.column());
     switch (role) {
     case Qt::DisplayRole:
-    case Qt::ToolTipRole:
         return text(*recording, column);
+    case Qt::ToolTipRole:
+        // A cell too narrow for a long name or URL shows it whole here.
+        return PlainText::toolTip(text(*recording, column));
     case Qt::FontRole:
         if (recording->isCapturing()) {
             QFont bold;

@@ -2,6 +2,8 @@
 
 #include <QMessageBox>
 
+#include "ui/plaintext.h"
+
 namespace {
 
 SaveAnswer showMessageBox(QWidget *parent, const QString &name)
@@ -9,9 +11,9 @@ SaveAnswer showMessageBox(QWidget *parent, const QString &name)
     QMessageBox box(parent);
     box.setIcon(QMessageBox::Warning);
     box.setWindowTitle(QStringLiteral("Skyvane"));
-    box.setTextFormat(Qt::PlainText);
     box.setText(QStringLiteral("Save the changes to “%1” before quitting?").arg(name));
     box.setInformativeText(QStringLiteral("Your changes are lost if you don't save them."));
+    PlainText::enforce(&box);
     box.setStandardButtons(QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel);
     box.setDefaultButton(QMessageBox::Save);
     box.setEscapeButton(QMessageBox::Cancel);

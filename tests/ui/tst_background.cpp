@@ -217,6 +217,10 @@ private Q_SLOTS:
             << true << u"Connection failed with error: refused|Will reconnect after 15 seconds"_s
             << u"a:Recording started|a:Recording failed: Connection failed with error: "
                "refused\n0 tracks saved; trying again in 15 seconds"_s;
+        // A station's words are escaped: servers read the body as markup.
+        QTest::newRow("markup") << false << u"Connection failed with error: <b>R&B</b>"_s
+                                << u"a:Recording failed: Connection failed with error: "
+                                   "&lt;b&gt;R&amp;B&lt;/b&gt;\n0 tracks saved"_s;
     }
     void notifiesCaptures()
     {
