@@ -9,7 +9,6 @@
 
 namespace {
 
-constexpr qsizetype logTrimAmount = 8000;
 constexpr int resumeDelaySeconds = 15;
 // The live figures move this often; the watchdog's minute is too coarse to watch.
 constexpr int tickMs = 2000;
@@ -59,7 +58,7 @@ void Recording::log(const QString &message)
     QString &text = m_settings.log;
     // QString counts UTF-16 code units, which is the unit the limits are in.
     if (text.size() >= RecordingSettings::logLimit)
-        text.remove(0, logTrimAmount);
+        text.remove(0, RecordingSettings::logTrimAmount);
     text.append(message);
     Q_EMIT logAppended(message);
 }

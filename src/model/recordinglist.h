@@ -65,7 +65,7 @@ Q_SIGNALS:
 private:
     void report(const QString &title, const QString &text);
     void keepAsideUnreadable(const QString &path, const QString &why);
-    void keepOriginalOfRepaired(const QString &path);
+    void keepOriginalOfRepaired(const QString &path, const QByteArray &original);
     void storeFinished(const QString &error);
 
     std::vector<std::unique_ptr<Recording>> m_rows;

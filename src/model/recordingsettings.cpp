@@ -156,8 +156,8 @@ RecordingSettings RecordingSettings::fromJson(const QJsonObject &object)
     // A start time outside one day (a file edited by hand) is that time of day.
     settings.startTime = ((settings.startTime % minutesPerDay) + minutesPerDay) % minutesPerDay;
     // A log grown past what a recording keeps (a file edited by hand) keeps its end.
-    if (settings.log.size() > logLimit)
-        settings.log = settings.log.right(logLimit);
+    if (settings.log.size() > logLoadLimit)
+        settings.log = settings.log.right(logLoadLimit);
     return settings;
 }
 

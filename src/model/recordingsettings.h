@@ -37,8 +37,12 @@ struct RecordingSettings
     QString log;
 
     // A recording's log reaches this length (UTF-16 units) at most before
-    // its oldest part is trimmed.
+    // its oldest logTrimAmount units are trimmed.
     static constexpr qsizetype logLimit = 16000;
+    static constexpr qsizetype logTrimAmount = 8000;
+    // More than a growing log ever holds (under logLimit and one line, and no
+    // line comes near logTrimAmount): only a file edited by hand is cut on load.
+    static constexpr qsizetype logLoadLimit = logLimit + logTrimAmount;
 
     // One row of the field table.
     struct Field

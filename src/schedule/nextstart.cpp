@@ -18,7 +18,9 @@ int weekdayIndex(const QDate &date)
 // its wall-clock time across a daylight-saving change. A start time outside one
 // day (the editor does not check its range) rolls over into the next days. A
 // clock time the spring change skips runs at the first minute that exists after
-// it: an invalid date would read as "due now" and start at once.
+// it: an invalid date would read as "due now" and start at once. Qt versions
+// differ on a time inside the gap (invalid, or moved on by the gap's length), so
+// a minute counts as existing only when it comes back as asked.
 QDateTime localStart(const QDate &day, qint32 startTime)
 {
     qint32 extraDays = startTime / minutesPerDay;
@@ -33,8 +35,9 @@ QDateTime localStart(const QDate &day, qint32 startTime)
             date = date.addDays(1);
             minute = 0;
         }
-        const QDateTime start(date, QTime(minute / 60, minute % 60));
-        if (start.isValid())
+        const QTime clockTime(minute / 60, minute % 60);
+        const QDateTime start(date, clockTime);
+        if (start.isValid() && start.date() == date && start.time() == clockTime)
             return start;
     }
     return {};

@@ -64,9 +64,9 @@ private Q_SLOTS:
         // Out of range on load: the time of day, and the end of an oversize log.
         const auto loaded =
             RecordingSettings::fromJson({{QStringLiteral("startTime"), -1441},
-                                         {QStringLiteral("log"), QString(20000, u'x') + u'!'}});
+                                         {QStringLiteral("log"), QString(30000, u'x') + u'!'}});
         QCOMPARE(loaded.startTime, 1439);
-        QVERIFY(loaded.log.size() == 16000 && loaded.log.endsWith(u"x!"));
+        QVERIFY(loaded.log.size() == 24000 && loaded.log.endsWith(u"x!"));
         QCOMPARE(RecordingSettings::fromJson({{QStringLiteral("startTime"), 2880}}).startTime, 0);
         // The editor trims inline whitespace at both ends, and reads a number from text.
         for (const RecordingSettings::Field &field : RecordingSettings::fields()) {
@@ -90,6 +90,11 @@ private Q_SLOTS:
         QCOMPARE(r.logText().size(), 16000); // not trimmed below the threshold
         r.log(QStringLiteral("%1 c"));
         QCOMPARE(r.logText(), QString(7999, u'a') + QStringLiteral("b%1 c"));
+        // A stored log longer than the threshold loses the same first part.
+        Recording stored(
+            RecordingSettings::fromJson({{QStringLiteral("log"), QString(20000, u'x')}}));
+        stored.log(QString(58, u'y'));
+        QCOMPARE(stored.logText().size(), 12058);
         RecordingList list;
         for (const char *name :
              {"", "New Recording 1", "beta", "Alpha", "alpha 2", "New Recording 3"})
@@ -129,6 +134,14 @@ private Q_SLOTS:
         QCOMPARE(list.at(0)->name(), QStringLiteral("Caf\uFFFD"));
         QCOMPARE(readAll(path + QStringLiteral(".corrupt4")),
                  QByteArray("[{\"name\": \"Caf\xe9\"}]"));
+        // A repaired list without rows is never stored; each start finds the
+        // same original, and one copy of it is kept.
+        for (int start = 0; start < 2; ++start) {
+            writeFile(path, "[\"\xff\"]");
+            list.load();
+        }
+        QCOMPARE(readAll(path + QStringLiteral(".corrupt5")), QByteArray("[\"\xff\"]"));
+        QVERIFY(!QFile::exists(path + QStringLiteral(".corrupt6")));
 
         // Rows load in order; one that is not an object is skipped.
         writeFile(path, "[{\"name\": \"Zed\", \"daily\": true}, 7, {\"log\": \"old\\n\"}]");
@@ -153,7 +166,7 @@ private Q_SLOTS:
         const bool storedOnFullDisk = list.store();
         setrlimit(RLIMIT_FSIZE, &saved);
         QVERIFY(!storedOnFullDisk);
-        QCOMPARE(problems.size(), 4); // two files moved aside, one repaired, one failed store
+        QCOMPARE(problems.size(), 6); // two files moved aside, three repaired, one failed store
         QCOMPARE(readAll(path), stored);
         QVERIFY(list.store() && readAll(path).size() > 20000);
     }
