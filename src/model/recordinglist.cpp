@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
 
 #include <QDir>
 #include <QFile>
@@ -70,7 +71,7 @@ void RecordingList::load()
     if (error.error == QJsonParseError::IllegalUTF8String) {
         document = QJsonDocument::fromJson(QString::fromUtf8(bytes).toUtf8(), &error);
         if (error.error == QJsonParseError::NoError)
-            keepOriginalOfRepaired(path);
+            keepOriginalOfRepaired(path, bytes);
     }
     if (error.error != QJsonParseError::NoError) {
         keepAsideUnreadable(path, error.errorString());
@@ -88,20 +89,40 @@ void RecordingList::load()
 }
 
 namespace {
-// ".corrupt", or ".corrupt2", ... beside the list file: never over an older one.
-QString asideName(const QString &path)
+QString asideName(const QString &path, int n)
 {
-    QString aside = path + QStringLiteral(".corrupt");
-    for (int n = 2; QFileInfo::exists(aside); ++n)
-        aside = path + QStringLiteral(".corrupt%1").arg(n);
-    return aside;
+    return n == 1 ? path + QStringLiteral(".corrupt") : path + QStringLiteral(".corrupt%1").arg(n);
+}
+
+// ".corrupt", or ".corrupt2", ... beside the list file: never over an older one.
+QString unusedAsideName(const QString &path)
+{
+    int n = 1;
+    while (QFileInfo::exists(asideName(path, n)))
+        ++n;
+    return asideName(path, n);
+}
+
+// The copy kept aside earlier that holds these very bytes, if any.
+std::optional<QString> asideCopyOf(const QString &path, const QByteArray &bytes)
+{
+    for (int n = 1; QFileInfo::exists(asideName(path, n)); ++n) {
+        QFile copy(asideName(path, n));
+        if (copy.size() == bytes.size() && copy.open(QIODevice::ReadOnly) &&
+            copy.readAll() == bytes)
+            return copy.fileName();
+    }
+    return std::nullopt;
 }
 } // namespace
 
-void RecordingList::keepOriginalOfRepaired(const QString &path)
+void RecordingList::keepOriginalOfRepaired(const QString &path, const QByteArray &original)
 {
-    const QString aside = asideName(path);
-    const bool kept = QFile::copy(path, aside);
+    // A repaired list with no rows is never stored, so the same original comes
+    // back at every start: one copy of it is enough.
+    const std::optional<QString> earlier = asideCopyOf(path, original);
+    const QString aside = earlier.value_or(unusedAsideName(path));
+    const bool kept = earlier || QFile::copy(path, aside);
     report(QStringLiteral("The recording list held text that is not UTF-8"),
            QStringLiteral("Each byte of %1 that is not UTF-8 was replaced by a placeholder "
                           "character; the rest loads as it was. %2")
@@ -111,7 +132,7 @@ void RecordingList::keepOriginalOfRepaired(const QString &path)
 
 void RecordingList::keepAsideUnreadable(const QString &path, const QString &why)
 {
-    const QString aside = asideName(path);
+    const QString aside = unusedAsideName(path);
     if (QFile::rename(path, aside)) {
         report(QStringLiteral("The recording list could not be read"),
                QStringLiteral("%1 (%2) was moved to %3. Skyvane starts with a new list.")
