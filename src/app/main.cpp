@@ -12,6 +12,7 @@
 #include "app/headlessrunner.h"
 #include "app/instancelock.h"
 #include "app/terminationsignals.h"
+#include "platform/descriptorlimit.h"
 #include "ui/alerts.h"
 #include "ui/mainwindow.h"
 
@@ -109,6 +110,7 @@ int leaveToHolder(const InstanceLock &lock, bool headless)
 
 int main(int argc, char *argv[])
 {
+    DescriptorLimit::raiseSoftLimit();
     // Past a file-size limit (ulimit -f) a write fails with EFBIG, reported
     // like a full disk, instead of the signal killing Skyvane unsaved.
     std::signal(SIGXFSZ, SIG_IGN);
