@@ -9,6 +9,10 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QSemaphore>
+#include <QThreadPool>
+
+#include "platform/descriptorlimit.h"
 
 namespace {
 
@@ -51,31 +55,69 @@ QString makeDurable(const QString &path)
     return QString();
 }
 
+// One thread syncs the tracks of every capture, in the order they end; they all
+// go to the one track folder. It is started with the first capture and kept:
+// started later, when the captures may have used up the descriptors, its event
+// loop could not get one, and GLib would abort the process.
+QThreadPool &syncPool()
+{
+    static QThreadPool pool;
+    return pool;
+}
+
+bool hasSyncThread()
+{
+    static bool started = false;
+    if (!started)
+        started = DescriptorLimit::keepThread(syncPool());
+    return started;
+}
+
 } // namespace
 
 TrackSync::TrackSync(QObject *parent) : QObject(parent)
 {
-    // One thread keeps the tracks in order.
-    m_pool.setMaxThreadCount(1);
+    hasSyncThread();
 }
 
-// The pool waits for a sync under way; what it would deliver goes with this object.
-TrackSync::~TrackSync() = default;
+// A sync under way refers to this object; what it would deliver goes with it.
+TrackSync::~TrackSync()
+{
+    if (m_pending > 0)
+        waitForSyncs();
+}
 
 void TrackSync::add(const TrackWriter::Track &track)
 {
     ++m_pending;
-    m_pool.start([this, track] {
+    auto sync = [this, track] {
         const QString error = makeDurable(track.path);
         QMetaObject::invokeMethod(
             this, [this, track, error] { deliver(track, error); }, Qt::QueuedConnection);
-    });
+    };
+    // Without a thread, which only a process short of descriptors from the
+    // start lacks, the sync is done here.
+    if (hasSyncThread())
+        syncPool().start(sync);
+    else
+        sync();
 }
 
 void TrackSync::waitForIdle()
 {
-    m_pool.waitForDone();
+    waitForSyncs();
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+}
+
+// The thread takes its work in order: when a task added now runs, every sync
+// added before it is done. QThreadPool::waitForDone() would end the thread.
+void TrackSync::waitForSyncs()
+{
+    if (!hasSyncThread())
+        return;
+    QSemaphore done;
+    syncPool().start([&done] { done.release(); });
+    done.acquire();
 }
 
 void TrackSync::deliver(const TrackWriter::Track &track, const QString &error)

@@ -2,14 +2,13 @@
 
 #include <QObject>
 #include <QString>
-#include <QThreadPool>
 
 #include "capture/trackwriter.h"
 
 // Makes finished tracks durable before they are handed over. The file and its
-// folder entry are synced to the disk on a worker thread, one track after
-// another, so that a slow disk (a USB stick, a network share) never holds up
-// the event loop at a track change.
+// folder entry are synced to the disk on a worker thread that every capture
+// shares, one track after another, so that a slow disk (a USB stick, a network
+// share) never holds up the event loop at a track change.
 class TrackSync : public QObject
 {
     Q_OBJECT
@@ -30,7 +29,7 @@ Q_SIGNALS:
 
 private:
     void deliver(const TrackWriter::Track &track, const QString &error);
+    void waitForSyncs();
 
-    QThreadPool m_pool;
     int m_pending = 0;
 };

@@ -8,14 +8,25 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSaveFile>
+#include <QSemaphore>
 
 #include "model/recordinglist.h"
+#include "platform/descriptorlimit.h"
 
 ListWriter::ListWriter(std::function<Rows()> rows, QObject *parent)
     : QObject(parent), m_rows(std::move(rows))
 {
-    // One thread: two writes never race for the file.
-    m_pool.setMaxThreadCount(1);
+    hasThread();
+}
+
+// One thread, so two writes never race for the file, started now and kept:
+// started when the captures have used up the descriptors, its event loop could
+// not get one, and GLib would abort the process unsaved.
+bool ListWriter::hasThread()
+{
+    if (!m_threaded)
+        m_threaded = DescriptorLimit::keepThread(m_pool);
+    return m_threaded;
 }
 
 ListWriter::~ListWriter() = default;
@@ -31,11 +42,17 @@ void ListWriter::startWrite()
 {
     m_requested = false;
     m_writing = true;
-    m_pool.start([this, path = RecordingList::filePath(), rows = m_rows()] {
+    auto job = [this, path = RecordingList::filePath(), rows = m_rows()] {
         const QString error = write(path, rows);
         QMetaObject::invokeMethod(
             this, [this, error] { writeFinished(error); }, Qt::QueuedConnection);
-    });
+    };
+    // Without a thread, which only a process short of descriptors from the
+    // start lacks, the list is written here.
+    if (hasThread())
+        m_pool.start(job);
+    else
+        job();
 }
 
 void ListWriter::writeFinished(const QString &error)
@@ -48,7 +65,13 @@ void ListWriter::writeFinished(const QString &error)
 
 void ListWriter::waitForWrite()
 {
-    m_pool.waitForDone();
+    // A task added now runs once the write under way is done;
+    // QThreadPool::waitForDone() would end the thread.
+    if (m_threaded) {
+        QSemaphore done;
+        m_pool.start([&done] { done.release(); });
+        done.acquire();
+    }
     // Delivers the write's end now, before anything is written here.
     const bool requested = std::exchange(m_requested, false);
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);

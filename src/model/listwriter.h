@@ -45,9 +45,11 @@ private:
     void startWrite();
     void writeFinished(const QString &error);
     void waitForWrite();
+    bool hasThread();
 
     std::function<Rows()> m_rows;
     QThreadPool m_pool;
+    bool m_threaded = false;
     bool m_writing = false;
     bool m_requested = false;
 };
