@@ -8,6 +8,7 @@
 #include "capture/stationheaders.h"
 #include "handoff/handoffqueue.h"
 #include "platform/clock.h"
+#include "platform/descriptorlimit.h"
 #include "platform/failures.h"
 #include "platform/stationurl.h"
 #include "platform/textencodings.h"
@@ -80,6 +81,9 @@ void Capture::start()
         end();
         return;
     }
+    // The first track file is set aside with the first connection: captures
+    // starting together must not leave each other connected without a file.
+    m_trackClaim = DescriptorLimit::Claim(1);
     connectTo(m_settings.url);
 }
 
@@ -93,6 +97,14 @@ bool Capture::connectTo(const QString &url)
 {
     log(QStringLiteral("Connecting to %1\n").arg(url));
     m_transfer.reset();
+    m_socketClaim.release();
+    if (const std::optional<QString> refusal = DescriptorLimit::refusal(1)) {
+        log(*refusal + QStringLiteral(". Recording failed\n"));
+        breakOff(*refusal);
+        return false;
+    }
+    // Counted as taken until the station answers, when its socket is open.
+    m_socketClaim = DescriptorLimit::Claim(1);
     m_transfer = HttpTransfer::start(stationRequest(url));
     if (!m_transfer) {
         if (const std::optional<QString> problem = StationUrl::problem(url))
@@ -134,6 +146,7 @@ bool Capture::mayHop()
 void Capture::onResponse(const HttpResponse &response)
 {
     log(QStringLiteral("Getting a response\n"));
+    m_socketClaim.release();
     if (response.isHttp) {
         log(QStringLiteral("HTTP Headers: %1\n").arg(headerListing(response)));
         const StationHeaders headers = StationHeaders::fromFields(response.headerFields);
@@ -292,6 +305,8 @@ void Capture::end()
         return;
     m_running = false;
     m_transfer.reset();
+    m_socketClaim.release();
+    m_trackClaim.release();
     m_watchdog.stop();
     // A song cut off by the end is incomplete; a file with a made title is whole.
     finishTrack(!m_writer.madeTitle());
@@ -355,6 +370,7 @@ void Capture::openTrack(const QString &streamTitle)
     const QString base =
         m_settings.customTitle.isEmpty() ? m_settings.name : m_settings.customTitle;
     m_writer.open(streamTitle, base, Clock::now(), m_extension);
+    m_trackClaim.release();
     Q_EMIT titleChanged(m_writer.title());
 }
 
@@ -404,7 +420,7 @@ void Capture::handedOver(const std::optional<QString> &error, const QString &not
     // During a capture the failure ends it; at its end the log line is enough.
     if (m_transfer)
         throw NamedFailure(QStringLiteral("FileAddFailed"),
-                           QStringLiteral("Error adding the track to iTunes"));
+                           QStringLiteral("Error adding the track to the music library"));
 }
 
 QString Capture::decode(QByteArrayView bytes) const

@@ -11,6 +11,7 @@
 #include "capture/tracksync.h"
 #include "capture/trackwriter.h"
 #include "model/recordingsettings.h"
+#include "platform/descriptorlimit.h"
 #include "platform/httptransfer.h"
 
 // One live capture of a station: the transfer, the watchdog that ends it on a
@@ -92,6 +93,10 @@ private:
     TrackWriter m_writer;
     TrackSync m_sync;
     QTimer m_watchdog;
+    // Descriptors the capture is about to open: its connection's socket, and
+    // its first track file.
+    DescriptorLimit::Claim m_socketClaim;
+    DescriptorLimit::Claim m_trackClaim;
     QString m_genre;
     QString m_extension = QStringLiteral(".mp3");
     QString m_failure;

@@ -2,9 +2,12 @@
 
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <exception>
 #include <optional>
 #include <utility>
+
+#include <sys/socket.h>
 
 #include <curl/curl.h>
 
@@ -13,6 +16,7 @@
 #include <QUrl>
 
 #include "platform/curldriver.h"
+#include "platform/descriptorlimit.h"
 #include "platform/stationurl.h"
 #include "platform/textencodings.h"
 
@@ -112,6 +116,8 @@ struct HttpTransfer::Private final : public CurlClient
 
     static size_t onWrite(char *data, size_t size, size_t count, void *self) noexcept;
     static size_t onHeader(char *data, size_t size, size_t count, void *self) noexcept;
+    static curl_socket_t onOpenSocket(void *self, curlsocktype purpose,
+                                      curl_sockaddr *address) noexcept;
     size_t receiveData(char *data, size_t length);
     void yieldToEventLoop();
     bool receiveHeaderLine(QByteArrayView line);
@@ -130,6 +136,7 @@ struct HttpTransfer::Private final : public CurlClient
     HttpResponse response;
     std::optional<QString> redirectTarget;
     std::optional<QString> callbackError;
+    std::optional<QString> socketError; // why the last socket could not be made
     int redirectCount = 0;
     bool inHeaderBlock = false;
     bool responseDelivered = false;
@@ -232,6 +239,11 @@ bool HttpTransfer::Private::configure(const Request &request, const QByteArray &
         curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, idle > 0 ? 1L : 0L),
         curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, idle),
         curl_easy_setopt(h, CURLOPT_TCP_KEEPALIVE, 1L),
+        curl_easy_setopt(h, CURLOPT_OPENSOCKETFUNCTION, &Private::onOpenSocket),
+        curl_easy_setopt(h, CURLOPT_OPENSOCKETDATA, static_cast<void *>(this)),
+        // A connection kept for reuse would hold a descriptor for minutes; a
+        // station's stream or playlist is fetched once.
+        curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 1L),
     };
     return std::all_of(std::begin(results), std::end(results),
                        [](CURLcode result) { return result == CURLE_OK; });
@@ -297,6 +309,24 @@ size_t HttpTransfer::Private::onHeader(char *data, size_t size, size_t count, vo
         d->callbackError = exceptionText();
         return 0;
     }
+}
+
+curl_socket_t HttpTransfer::Private::onOpenSocket(void *self, curlsocktype,
+                                                  curl_sockaddr *address) noexcept
+{
+    // Close-on-exec: a program started from Skyvane must not keep a station's connection.
+    const curl_socket_t socket =
+        ::socket(address->family, address->socktype | SOCK_CLOEXEC, address->protocol);
+    auto *const d = static_cast<Private *>(self);
+    if (socket == CURL_SOCKET_BAD && d) {
+        const int error = errno;
+        try {
+            d->socketError = DescriptorLimit::failure(error);
+        } catch (...) {
+            d->socketError.reset();
+        }
+    }
+    return socket;
 }
 
 bool HttpTransfer::Private::receiveHeaderLine(QByteArrayView line)
@@ -393,6 +423,7 @@ void HttpTransfer::Private::followRedirect()
     url = target;
     inHeaderBlock = false;
     responseDelivered = false;
+    socketError.reset();
     errorBuffer[0] = '\0';
     CurlDriver *const driver = CurlDriver::existing();
     if (curl_easy_setopt(easy.get(), CURLOPT_URL, target.toUtf8().constData()) != CURLE_OK ||
@@ -415,6 +446,9 @@ void HttpTransfer::Private::fail(const QString &error)
 
 QString HttpTransfer::Private::describe(CURLcode result) const
 {
+    // curl says only that it could not connect; no socket to connect with is the news.
+    if (result == CURLE_COULDNT_CONNECT && socketError)
+        return *socketError;
     QString text = QString::fromUtf8(curl_easy_strerror(result));
     const QString detail = QString::fromUtf8(errorBuffer.data()).trimmed();
     if (!detail.isEmpty() && detail != text)

@@ -1,10 +1,17 @@
+#include <algorithm>
 #include <csignal>
 #include <limits>
+#include <vector>
 
+#include <fcntl.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <QDirIterator>
+#include <QScopeGuard>
+#include <QSignalSpy>
 #include <QStandardPaths>
+#include <QTcpSocket>
 #include <QTest>
 #include <QTimer>
 
@@ -13,6 +20,7 @@
 #include "model/recording.h"
 #include "model/recordinglist.h"
 #include "platform/clock.h"
+#include "platform/descriptorlimit.h"
 #include "stationsimulator.h"
 #include "testmain.h"
 
@@ -46,6 +54,17 @@ void tickWatchdog(Recording &r)
         if (capture->isRunning())
             QMetaObject::invokeMethod(capture->findChild<QTimer *>(u"watchdog"_s), "timeout");
     }
+}
+
+// Lowers the soft limit on open files to `room` more than are open now, until
+// the guard goes.
+auto lowerFileLimit(qint64 room)
+{
+    rlimit saved{};
+    getrlimit(RLIMIT_NOFILE, &saved);
+    const rlimit lowered{rlim_t(*DescriptorLimit::openCount() + room), saved.rlim_max};
+    setrlimit(RLIMIT_NOFILE, &lowered);
+    return qScopeGuard([saved] { setrlimit(RLIMIT_NOFILE, &saved); });
 }
 
 Route stream(qint64 metaInterval, std::optional<qint64> closeAfter = {}, int maxChunk = 0,
@@ -163,7 +182,7 @@ private Q_SLOTS:
         refused.bytesPerSecond = 400000; // Beta is handed over while Gamma is under way
         QTest::newRow("hand-off refused")
             << serve("/refused", refused) << (Split | HandOff)
-            << u"refused\nFile access error: Error adding the track to iTunes\n"_s
+            << u"refused\nFile access error: Error adding the track to the music library\n"_s
             << Tracks{{u"Beta.mp3"_s, StationSimulator::audioBytes(304000, 288000)}};
         QTest::newRow("long body is audio")
             << serve("/long", Route::page("HTTP/1.0 200 OK", "audio/x-scpls",
@@ -341,6 +360,90 @@ private Q_SLOTS:
         QCOMPARE(r->isCapturing(), !quitting);
         QTRY_VERIFY(!r->isCapturing());
         QVERIFY(r->logText().contains(u"Added track to playlist Kept\nRecording ended"_s));
+    }
+
+    // Captures that would take the descriptors kept free are refused with the
+    // reason; the others record and the list is stored. A second round takes
+    // and gives back just what the first did, which also started what lasts
+    // (the curl driver, the sync thread).
+    void descriptorsRunShort()
+    {
+        constexpr int count = 12;
+        RecordingList list;
+        std::vector<Recording *> rows;
+        const QString url = serve("/short", stream(0, 300000));
+        for (int i = 0; i < count; ++i) {
+            RecordingSettings settings = station(url, 0);
+            settings.name = u"Station %1"_s.arg(i);
+            rows.push_back(list.append(std::make_unique<Recording>(settings)));
+        }
+        const auto ended = [&rows, this] {
+            return m_station->findChildren<QTcpSocket *>().isEmpty() &&
+                   std::all_of(rows.begin(), rows.end(), [](const Recording *r) {
+                       return r->findChildren<Capture *>().isEmpty();
+                   });
+        };
+        std::optional<qint64> open;
+        int recorded = 0;
+        for (int round = 1; round <= 2; ++round) {
+            {
+                const auto restore = lowerFileLimit(40);
+                // The station's end of each connection is in this process too.
+                const DescriptorLimit::Claim stationSide(count);
+                for (Recording *r : rows)
+                    r->startCapture();
+                QTRY_VERIFY_WITH_TIMEOUT(ended(), networkWaitMs);
+                QVERIFY(list.store());
+            }
+            int refused = 0;
+            for (const Recording *r : rows) {
+                const bool failed = r->lastResult()->failure.startsWith(u"Too many open files: "_s);
+                refused += failed;
+                QVERIFY(r->logText().contains(
+                    failed ? u"kept free for storing the list and finishing the tracks. "
+                             u"Recording failed\n"_s
+                           : u"File size is 300000 bytes\n"_s));
+            }
+            QVERIFY(refused > 0 && refused < count);
+            recorded += count - refused;
+            QCOMPARE(tracks().size(), recorded);
+            if (open)
+                QTRY_COMPARE(DescriptorLimit::openCount(), open);
+            open = DescriptorLimit::openCount();
+        }
+    }
+
+    // With no descriptor left at all, a track change finds running the thread
+    // it needs: what cannot get a descriptor fails with the reason, and the
+    // list, stored then, fails with it, told, and is stored once they are back.
+    void descriptorsRunOut()
+    {
+        Route route = stream(16000, {}, 0, {"Alpha", "Beta", "Gamma", "Delta"});
+        route.bytesPerSecond = 400000;
+        RecordingList list;
+        QSignalSpy problems(&list, &RecordingList::problem);
+        Recording *r =
+            list.append(std::make_unique<Recording>(station(serve("/out", route), Split, 60)));
+        r->startCapture();
+        QTRY_VERIFY_WITH_TIMEOUT(tracks().contains(u"Beta.mp3"_s), networkWaitMs);
+        {
+            const auto restore = lowerFileLimit(64);
+            std::vector<int> taken;
+            const auto giveBack = qScopeGuard([&taken] {
+                for (const int fd : taken)
+                    ::close(fd);
+            });
+            for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+                taken.push_back(fd);
+            QVERIFY(!list.store());
+            QCOMPARE(problems.size(), 1);
+            QTRY_VERIFY_WITH_TIMEOUT(r->logText().contains(u"Too many open files"_s),
+                                     networkWaitMs);
+        }
+        r->stopCapture();
+        QTRY_VERIFY(!r->isCapturing());
+        QVERIFY(r->logText().contains(u"Recording ended"_s));
+        QVERIFY(list.store());
     }
 };
 
