@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <utility>
 
 #include <fcntl.h>
@@ -199,12 +200,12 @@ std::optional<TrackWriter::Track> TrackWriter::close(bool incomplete, bool keepP
 void TrackWriter::renameToStartOf()
 {
     const QString trackFolder = QFileInfo(m_track.path).path();
+    QString renamed;
     for (int counter = 1; counter <= maxCounter; ++counter) {
-        const QString renamed =
-            trackFolder + u'/' +
-            TrackName::fitFileName(startPrefix + m_stem,
-                                   m_kept + TrackName::counterSuffix(counter) + m_extension,
-                                   maxRenamedBytes);
+        renamed = trackFolder + u'/' +
+                  TrackName::fitFileName(startPrefix + m_stem,
+                                         m_kept + TrackName::counterSuffix(counter) + m_extension,
+                                         maxRenamedBytes);
         if (renameNoReplace(m_track.path, renamed)) {
             m_track.path = renamed;
             return;
@@ -212,8 +213,9 @@ void TrackWriter::renameToStartOf()
         if (errno != EEXIST)
             break;
     }
-    m_log(QStringLiteral("Couldn't rename %1 to %2%3\n")
-              .arg(m_track.path, startPrefix, QFileInfo(m_track.path).fileName()));
+    const QString reason = QString::fromLocal8Bit(std::strerror(errno));
+    // The last name tried: when every name was taken, the one with the highest counter.
+    m_log(QStringLiteral("Couldn't rename %1 to %2: %3\n").arg(m_track.path, renamed, reason));
 }
 
 // Only ever the file this writer created, and only while its path still leads to it.
