@@ -1,7 +1,18 @@
 #include "app/instancelock.h"
 
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QCryptographicHash>
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -14,6 +25,11 @@ namespace {
 constexpr int askAttempts = 20;
 constexpr int askIntervalMs = 50;
 
+QString systemError(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
 // The list's canonical path, so that two spellings of it meet at one socket.
 QString canonicalListPath(const QString &listPath)
 {
@@ -22,68 +38,152 @@ QString canonicalListPath(const QString &listPath)
     return (folder.isEmpty() ? list.absolutePath() : folder) + u'/' + list.fileName();
 }
 
-// In the user's runtime folder, else the temporary folder; the hash keeps the
-// socket's path short whatever the list's path.
+// In the user's runtime folder, else in a folder of the user's own in the
+// temporary folder, whose name others can guess: the check on it keeps them
+// out. Empty when the folder fails that check. The hash keeps the socket's
+// path short whatever the list's path.
 QString serverNameFor(const QString &listPath)
 {
     QString folder = qEnvironmentVariable("XDG_RUNTIME_DIR");
     if (folder.isEmpty())
-        folder = QDir::tempPath();
+        folder = QDir::tempPath() + QStringLiteral("/skyvane-") + QString::number(::geteuid());
+    if (!InstanceLock::makePrivateFolder(folder))
+        return {};
     const QByteArray hash =
         QCryptographicHash::hash(canonicalListPath(listPath).toUtf8(), QCryptographicHash::Sha1);
     return folder + QStringLiteral("/skyvane-") + QString::fromLatin1(hash.toHex().left(16));
 }
 
+// Whether the process at the socket's other end runs as this user.
+bool peerIsUser(qintptr socket)
+{
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    return ::getsockopt(int(socket), SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 &&
+           peer.uid == ::geteuid();
+}
+
+// Only for the message a later start gives: a failed write changes nothing.
+bool nameHolder(int fd)
+{
+    const QByteArray pid = QByteArray::number(qint64(::getpid())) + '\n';
+    return ::ftruncate(fd, 0) == 0 && ::pwrite(fd, pid.constData(), size_t(pid.size()), 0) > 0;
+}
+
 } // namespace
 
 InstanceLock::InstanceLock(const QString &listPath, QObject *parent)
-    : QObject(parent), m_listPath(listPath), m_lock(listPath + QStringLiteral(".lock"))
+    : QObject(parent), m_listPath(listPath)
+{}
+
+InstanceLock::~InstanceLock()
 {
-    // A copy runs for days: only a holder that is gone makes a lock stale.
-    m_lock.setStaleLockTime(0);
+    if (m_fd >= 0)
+        ::close(m_fd);
 }
 
-InstanceLock::~InstanceLock() = default;
-
-bool InstanceLock::tryLock()
+InstanceLock::Outcome InstanceLock::tryLock()
 {
-    QDir().mkpath(QFileInfo(m_listPath).absolutePath());
-    m_serverName = serverNameFor(m_listPath);
-    return m_lock.tryLock(0) || m_lock.error() != QLockFile::LockFailedError;
+    const QString folder = QFileInfo(m_listPath).absolutePath();
+    std::error_code made;
+    std::filesystem::create_directories(QFile::encodeName(folder).toStdString(), made);
+    if (made) {
+        return fail(QStringLiteral("the folder %1 cannot be made: %2")
+                        .arg(folder, QString::fromLocal8Bit(made.message().c_str())));
+    }
+    const QString path = m_listPath + QStringLiteral(".lock");
+    // Never through a link: a link there is not Skyvane's, and what it leads
+    // to is not Skyvane's to create, truncate or lock. Not inherited, so that
+    // no program Skyvane starts keeps the lock after Skyvane ends. The file
+    // stays when Skyvane ends: removing it could leave a start that has it open
+    // holding a lock on a file gone from the folder, beside a third start's.
+    m_fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW,
+                  0644);
+    const int opened = errno;
+    if (m_fd < 0 && opened != ELOOP && opened != EISDIR) {
+        return fail(
+            QStringLiteral("the lock file %1 cannot be made: %2").arg(path, systemError(opened)));
+    }
+    struct stat status = {};
+    if (m_fd < 0 || ::fstat(m_fd, &status) != 0 || !S_ISREG(status.st_mode)) {
+        return fail(QStringLiteral("the lock file %1 is a link or otherwise not a plain file, "
+                                   "which Skyvane neither follows nor replaces; remove it")
+                        .arg(path));
+    }
+    if (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
+        const int locked = errno;
+        if (locked == EWOULDBLOCK)
+            return Outcome::Held;
+        return fail(
+            QStringLiteral("the lock file %1 cannot be locked: %2").arg(path, systemError(locked)));
+    }
+    nameHolder(m_fd);
+    return Outcome::Locked;
 }
 
-qint64 InstanceLock::holder() const
+InstanceLock::Outcome InstanceLock::fail(const QString &reason)
 {
-    qint64 pid = 0;
-    QString hostName;
-    QString appName;
-    return m_lock.getLockInfo(&pid, &hostName, &appName) ? pid : 0;
+    m_failure = reason;
+    if (m_fd >= 0)
+        ::close(m_fd);
+    m_fd = -1;
+    return Outcome::Unavailable;
+}
+
+std::optional<qint64> InstanceLock::holder() const
+{
+    char text[32];
+    const ssize_t size = m_fd < 0 ? -1 : ::pread(m_fd, text, sizeof text, 0);
+    if (size <= 0)
+        return std::nullopt;
+    // Anything but a number, and so nothing, reads as 0.
+    const qint64 pid = QByteArray(text, size).split('\n').constFirst().toLongLong();
+    return pid > 0 ? std::optional(pid) : std::nullopt;
 }
 
 void InstanceLock::listenForShowRequests()
 {
+    const QString name = serverNameFor(m_listPath);
+    if (name.isEmpty())
+        return;
     m_server = new QLocalServer(this);
     m_server->setSocketOptions(QLocalServer::UserAccessOption);
     // A socket left by a holder that is gone; while the lock is ours, no
     // other copy serves this list.
-    QLocalServer::removeServer(m_serverName);
-    if (!m_server->listen(m_serverName))
+    QLocalServer::removeServer(name);
+    if (!m_server->listen(name))
         return;
     QObject::connect(m_server, &QLocalServer::newConnection, this, [this] {
-        while (QLocalSocket *asking = m_server->nextPendingConnection())
+        bool asked = false;
+        while (QLocalSocket *asking = m_server->nextPendingConnection()) {
+            if (peerIsUser(asking->socketDescriptor()))
+                asked = true;
             asking->deleteLater();
-        Q_EMIT showRequested();
+        }
+        if (asked)
+            Q_EMIT showRequested();
     });
 }
 
 bool InstanceLock::askHolderToShow() const
 {
-    for (int attempt = 0; attempt < askAttempts; ++attempt) {
+    const QString name = serverNameFor(m_listPath);
+    for (int attempt = 0; !name.isEmpty() && attempt < askAttempts; ++attempt) {
         QLocalSocket socket;
-        socket.connectToServer(m_serverName);
-        if (socket.waitForConnected(1000))
+        socket.connectToServer(name);
+        if (socket.waitForConnected(1000) && peerIsUser(socket.socketDescriptor()))
             return true;
         QThread::msleep(askIntervalMs);
     }
     return false;
+}
+
+bool InstanceLock::makePrivateFolder(const QString &path)
+{
+    const QByteArray name = QFile::encodeName(path);
+    struct stat status = {};
+    if (::mkdir(name.constData(), 0700) != 0 && errno != EEXIST)
+        return false;
+    return ::lstat(name.constData(), &status) == 0 && S_ISDIR(status.st_mode) &&
+           status.st_uid == ::geteuid() && (status.st_mode & (S_IRWXG | S_IRWXO)) == 0;
 }

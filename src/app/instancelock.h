@@ -1,30 +1,40 @@
 #pragma once
 
-#include <QLockFile>
+#include <optional>
+
 #include <QObject>
 #include <QString>
 
 class QLocalServer;
 
 // One Skyvane per list file: two copies would both run the schedule and
-// overwrite each other's edits. The first start holds a lock file beside the
-// list; a lock left by a process that is gone (a crash, a kill) is taken over.
-// A window that holds the list listens on a local socket named after the
-// list's path, through which a later window start asks it to come forward.
+// overwrite each other's edits. The first start holds the kernel's lock
+// (flock) on a file beside the list. The kernel lets it go when the process
+// ends, however it ends, so what the file holds never decides: it only names
+// the holder for the message a later start gives.
+// A window that holds the list listens on a local socket, in a folder only the
+// user may enter, through which a later window start of the same user asks it
+// to come forward.
 class InstanceLock : public QObject
 {
     Q_OBJECT
 
 public:
+    enum class Outcome {
+        Locked,
+        Held,       // another copy holds the list
+        Unavailable // no lock can be made; failure() says why
+    };
+
     explicit InstanceLock(const QString &listPath, QObject *parent = nullptr);
     ~InstanceLock() override;
 
-    // Takes the list for this process, before it is read. False only when
-    // another running copy holds it; a lock that cannot be made at all (a
-    // read-only folder) does not keep Skyvane from running.
-    bool tryLock();
-    // The process that holds the list; 0 when it cannot be told.
-    qint64 holder() const;
+    // Takes the list for this process, before it is read.
+    Outcome tryLock();
+    QString failure() const { return m_failure; }
+    // The process that holds the list, as the lock file names it; none when
+    // the file does not tell.
+    std::optional<qint64> holder() const;
 
     // For a window that holds the list: later window starts reach it.
     void listenForShowRequests();
@@ -32,12 +42,19 @@ public:
     // come forward. False when no window answers (the holder runs headless).
     bool askHolderToShow() const;
 
+    // Makes the folder, 0700, when it is missing. True when it is a folder (not
+    // a link) of this user's that no one else may enter: only there can no other
+    // user take the socket's name first.
+    static bool makePrivateFolder(const QString &path);
+
 Q_SIGNALS:
     void showRequested();
 
 private:
+    Outcome fail(const QString &reason);
+
     QString m_listPath;
-    QString m_serverName;
-    QLockFile m_lock;
+    int m_fd = -1; // the open lock file; closing it lets the lock go
+    QString m_failure;
     QLocalServer *m_server = nullptr; // a child while it listens
 };

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <optional>
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -88,22 +89,38 @@ int runWindow(InstanceLock &lock, bool minimized)
     return result;
 }
 
+// Says on standard error why Skyvane ends; a window start shows it in an alert
+// too, as from a desktop menu nobody sees standard error (offscreen nobody sees a box).
+int refuse(const QString &title, const QString &text, bool headless)
+{
+    std::fprintf(stderr, "skyvane: %s\n", qUtf8Printable(text));
+    if (!headless && QGuiApplication::platformName() != QStringLiteral("offscreen"))
+        runAlert(nullptr, Alert{title, text, {}, {}});
+    return 1;
+}
+
 // Another copy holds the list: a window start brings that copy's window to the
 // front; otherwise the start says which process holds the list, and ends.
 int leaveToHolder(const InstanceLock &lock, bool headless)
 {
     if (!headless && lock.askHolderToShow())
         return 0;
-    QString text = QStringLiteral("Skyvane is already running on %1 (process %2)")
-                       .arg(RecordingList::filePath())
-                       .arg(lock.holder());
+    QString text =
+        QStringLiteral("Skyvane is already running on %1").arg(RecordingList::filePath());
+    if (const std::optional<qint64> holder = lock.holder())
+        text += QStringLiteral(" (process %1)").arg(*holder);
     if (!headless)
         text += QStringLiteral(" without a window; end it to open the window");
-    std::fprintf(stderr, "skyvane: %s\n", qUtf8Printable(text));
-    // From a desktop menu nobody sees standard error; offscreen nobody sees a box.
-    if (!headless && QGuiApplication::platformName() != QStringLiteral("offscreen"))
-        runAlert(nullptr, Alert{QStringLiteral("Skyvane is already running"), text, {}, {}});
-    return 1;
+    return refuse(QStringLiteral("Skyvane is already running"), text, headless);
+}
+
+// Without the lock nothing would keep a second copy off the list.
+int leaveUnlocked(const InstanceLock &lock, bool headless)
+{
+    return refuse(QStringLiteral("Skyvane cannot lock its list"),
+                  QStringLiteral("Skyvane does not run on %1 without its lock: %2")
+                      .arg(RecordingList::filePath(), lock.failure()),
+                  headless);
 }
 
 } // namespace
@@ -132,8 +149,14 @@ int main(int argc, char *argv[])
 
     // Before the list is read: what another copy holds is not ours to read.
     InstanceLock lock(RecordingList::filePath());
-    if (!lock.tryLock())
+    switch (lock.tryLock()) {
+    case InstanceLock::Outcome::Held:
         return leaveToHolder(lock, headless);
+    case InstanceLock::Outcome::Unavailable:
+        return leaveUnlocked(lock, headless);
+    case InstanceLock::Outcome::Locked:
+        break;
+    }
     if (headless)
         return runHeadless();
     return runWindow(lock, parser.isSet(QStringLiteral("minimized")));

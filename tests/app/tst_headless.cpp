@@ -208,6 +208,26 @@ private Q_SLOTS:
         holder.kill();
         QVERIFY(holder.waitForFinished(10000));
     }
+
+    // A link in the lock's place is neither followed (here it would empty the
+    // list) nor replaced: Skyvane says why it cannot lock, and ends.
+    void refusesAListItCannotLock()
+    {
+        const QByteArray json = "[{\"name\": \"Idle\"}]";
+        const QString lock = listPath() + QStringLiteral(".lock");
+        QVERIFY(writeList(json) && (!QFile::exists(lock) || QFile::remove(lock)));
+        QVERIFY(QFile::link(listPath(), lock));
+        QProcess skyvane;
+        skyvane.start(QStringLiteral(SKYVANE_BINARY), {QStringLiteral("--headless")});
+        QVERIFY(skyvane.waitForFinished(10000) && skyvane.exitCode() == 1);
+        QVERIFY(skyvane.readAllStandardError().startsWith(
+            QStringLiteral("skyvane: Skyvane does not run on %1 without its lock: the lock file %2 "
+                           "is a link")
+                .arg(listPath(), lock)
+                .toUtf8()));
+        QFile list(listPath());
+        QVERIFY(list.open(QIODevice::ReadOnly) && list.readAll() == json && QFile::remove(lock));
+    }
 };
 
 SKYVANE_TEST_GUILESS_MAIN(TestHeadless)
