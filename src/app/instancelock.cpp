@@ -70,6 +70,35 @@ bool nameHolder(int fd)
     return ::ftruncate(fd, 0) == 0 && ::pwrite(fd, pid.constData(), size_t(pid.size()), 0) > 0;
 }
 
+// What another program left at the lock path (a link, a FIFO) is never
+// Skyvane's lock, nor followed: it is replaced by a plain file. A lock on the
+// folder keeps two starts from both replacing it, each then locking a file of
+// its own; a folder there is someone's, and stays.
+int replaceLeftover(const QByteArray &path, const QByteArray &folder)
+{
+    const int folderFd = ::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd < 0 || ::flock(folderFd, LOCK_EX) != 0) {
+        if (folderFd >= 0)
+            ::close(folderFd);
+        return -1;
+    }
+    struct stat status = {};
+    if (::lstat(path.constData(), &status) == 0 &&
+        (S_ISLNK(status.st_mode) || S_ISFIFO(status.st_mode) || S_ISSOCK(status.st_mode)))
+        ::unlink(path.constData());
+    const int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    const int opened = errno;
+    ::close(folderFd);
+    errno = opened;
+    return fd;
+}
+
+bool isPlainFile(int fd)
+{
+    struct stat status = {};
+    return fd >= 0 && ::fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+}
+
 } // namespace
 
 InstanceLock::InstanceLock(const QString &listPath, QObject *parent)
@@ -92,22 +121,29 @@ InstanceLock::Outcome InstanceLock::tryLock()
                         .arg(folder, QString::fromLocal8Bit(made.message().c_str())));
     }
     const QString path = m_listPath + QStringLiteral(".lock");
-    // Never through a link: a link there is not Skyvane's, and what it leads
-    // to is not Skyvane's to create, truncate or lock. Not inherited, so that
-    // no program Skyvane starts keeps the lock after Skyvane ends. The file
-    // stays when Skyvane ends: removing it could leave a start that has it open
-    // holding a lock on a file gone from the folder, beside a third start's.
-    m_fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW,
+    const QByteArray encodedPath = QFile::encodeName(path);
+    // Never through a link: what a link leads to is not Skyvane's to create,
+    // truncate or lock. Not inherited, so that no program Skyvane starts keeps
+    // the lock after Skyvane ends. The file stays when Skyvane ends: removing
+    // it could leave a start that has it open holding a lock on a file gone
+    // from the folder, beside a third start's. O_NONBLOCK: a FIFO there must
+    // not hold up the start.
+    m_fd = ::open(encodedPath.constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK,
                   0644);
-    const int opened = errno;
-    if (m_fd < 0 && opened != ELOOP && opened != EISDIR) {
+    int opened = errno;
+    if (!isPlainFile(m_fd) && (m_fd >= 0 || opened == ELOOP)) {
+        if (m_fd >= 0)
+            ::close(m_fd);
+        m_fd = replaceLeftover(encodedPath, QFile::encodeName(folder));
+        opened = errno;
+    }
+    if (m_fd < 0 && opened != EISDIR) {
         return fail(
             QStringLiteral("the lock file %1 cannot be made: %2").arg(path, systemError(opened)));
     }
-    struct stat status = {};
-    if (m_fd < 0 || ::fstat(m_fd, &status) != 0 || !S_ISREG(status.st_mode)) {
-        return fail(QStringLiteral("the lock file %1 is a link or otherwise not a plain file, "
-                                   "which Skyvane neither follows nor replaces; remove it")
+    if (!isPlainFile(m_fd)) {
+        return fail(QStringLiteral("the lock file %1 is a folder or otherwise not a plain file, "
+                                   "which Skyvane does not replace; remove it")
                         .arg(path));
     }
     if (::flock(m_fd, LOCK_EX | LOCK_NB) != 0) {
