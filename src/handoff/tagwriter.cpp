@@ -12,6 +12,7 @@
 #include <taglib/tag.h>
 #include <taglib/tfile.h>
 
+#include <QByteArrayView>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryFile>
@@ -79,16 +80,45 @@ qint64 audioBytes(QIODevice &file)
     return end - begin;
 }
 
-bool copyAll(QIODevice &source, QIODevice &target)
+QString systemError(int error = errno)
 {
-    if (!source.seek(0))
-        return false;
-    while (!source.atEnd()) {
-        const QByteArray chunk = source.read(copyChunkSize);
-        if (chunk.isEmpty() || target.write(chunk) != chunk.size())
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+bool writeAll(int file, QByteArrayView bytes)
+{
+    while (!bytes.isEmpty()) {
+        const ssize_t written = ::write(file, bytes.data(), size_t(bytes.size()));
+        if (written < 0 && errno != EINTR)
             return false;
+        if (written > 0)
+            bytes = bytes.sliced(written);
     }
     return true;
+}
+
+// Copies the track with plain writes: through QFile, a write cut short by a
+// full disk or a file-size limit reads "Unknown error".
+std::optional<QString> copyAll(QFile &source, int target)
+{
+    if (!source.seek(0))
+        return source.errorString();
+    while (!source.atEnd()) {
+        const QByteArray chunk = source.read(copyChunkSize);
+        if (chunk.isEmpty())
+            return source.errorString();
+        if (!writeAll(target, chunk))
+            return systemError();
+    }
+    return std::nullopt;
+}
+
+// TagLib ignores failed writes: on a full disk it leaves a cut file and calls
+// it saved. The failed write leaves its errno, also when the file's buffer is
+// flushed as TagLib closes it.
+bool isWriteFailure(int error)
+{
+    return error == ENOSPC || error == EFBIG || error == EDQUOT || error == EIO;
 }
 
 void apply(TagLib::Tag &tag, const TagWriter::Tags &tags)
@@ -108,22 +138,23 @@ void apply(TagLib::Tag &tag, const TagWriter::Tags &tags)
 
 std::optional<QString> tagFile(const QString &path, const TagWriter::Tags &tags)
 {
-    TagLib::FileRef file(QFile::encodeName(path).constData(), false);
-    if (file.isNull() || !file.tag())
-        return QStringLiteral("TagLib cannot tag this kind of file");
-    apply(*file.tag(), tags);
-    auto *mpeg = dynamic_cast<TagLib::MPEG::File *>(file.file());
-    const bool saved = mpeg ? mpeg->save(TagLib::MPEG::File::ID3v2, TagLib::File::StripOthers,
-                                         TagLib::ID3v2::v4, TagLib::File::DoNotDuplicate)
-                            : file.save();
+    bool saved = false;
+    errno = 0;
+    {
+        TagLib::FileRef file(QFile::encodeName(path).constData(), false);
+        if (file.isNull() || !file.tag())
+            return QStringLiteral("TagLib cannot tag this kind of file");
+        apply(*file.tag(), tags);
+        auto *mpeg = dynamic_cast<TagLib::MPEG::File *>(file.file());
+        saved = mpeg ? mpeg->save(TagLib::MPEG::File::ID3v2, TagLib::File::StripOthers,
+                                  TagLib::ID3v2::v4, TagLib::File::DoNotDuplicate)
+                     : file.save();
+    }
+    if (const int error = errno; isWriteFailure(error))
+        return QStringLiteral("cannot save the tags: %1").arg(systemError(error));
     if (!saved)
         return QStringLiteral("TagLib could not save the tags");
     return std::nullopt;
-}
-
-QString systemError()
-{
-    return QString::fromLocal8Bit(std::strerror(errno));
 }
 
 } // namespace
@@ -143,9 +174,10 @@ std::optional<QString> write(const QString &path, const Tags &tags)
     // Hidden from music players, with the extension by which TagLib knows the format.
     const QString suffix = info.suffix().isEmpty() ? QString() : u'.' + info.suffix();
     QTemporaryFile copy(info.path() + QStringLiteral("/.skyvane-tagging-XXXXXX") + suffix);
-    if (!copy.open() || !copyAll(track, copy) || !copy.flush())
-        return QStringLiteral("cannot copy the file next to it: %1")
-            .arg((track.error() != QFileDevice::NoError ? track : copy).errorString());
+    if (!copy.open())
+        return QStringLiteral("cannot copy the file next to it: %1").arg(copy.errorString());
+    if (const std::optional<QString> reason = copyAll(track, copy.handle()))
+        return QStringLiteral("cannot copy the file next to it: %1").arg(*reason);
     if (std::optional<QString> reason = tagFile(copy.fileName(), tags))
         return reason;
     QFile tagged(copy.fileName());
