@@ -28,6 +28,8 @@ struct HandoffQueue::Worker
     std::deque<TrackHandoff::Outcome> outcomes; // of the jobs done, in order
     bool busy = false;
     HandoffQueue *queue = nullptr; // told of each outcome while it exists
+    // Loaded, run and kept on the thread only; asked to stop from the queue's.
+    ScriptRunner runner;
 
     bool isIdle() const { return jobs.empty() && !busy; }
     static void run(std::shared_ptr<Worker> worker);
@@ -35,8 +37,6 @@ struct HandoffQueue::Worker
 
 void HandoffQueue::Worker::run(const std::shared_ptr<Worker> worker)
 {
-    // The script is loaded, run and kept on this thread only.
-    ScriptRunner runner;
     std::unique_lock lock(worker->mutex);
     for (;;) {
         worker->jobAdded.wait(lock, [&worker] { return !worker->jobs.empty(); });
@@ -46,7 +46,8 @@ void HandoffQueue::Worker::run(const std::shared_ptr<Worker> worker)
         lock.unlock();
         TrackHandoff::Outcome outcome;
         try {
-            outcome = TrackHandoff::handOver(runner, job.settings, job.track, job.stationGenre);
+            outcome =
+                TrackHandoff::handOver(worker->runner, job.settings, job.track, job.stationGenre);
         } catch (const std::exception &error) {
             outcome.error =
                 QStringLiteral("internal error: %1").arg(QString::fromUtf8(error.what()));
@@ -100,6 +101,19 @@ bool HandoffQueue::waitForIdle(std::chrono::milliseconds limit)
     }
     deliver();
     return isIdle();
+}
+
+bool HandoffQueue::waitForQuit()
+{
+    if (waitForIdle(quitGrace))
+        return true;
+    m_worker->runner.setStopRequested(true);
+    if (!waitForIdle(quitLimit - quitGrace))
+        return false; // a script stuck in a C call: stopped once it returns to Lua
+    // Nothing runs now, and nothing starts but from this thread: a quit that
+    // did not end the process (a test) leaves the queue as it was.
+    m_worker->runner.setStopRequested(false);
+    return true;
 }
 
 void HandoffQueue::deliver()

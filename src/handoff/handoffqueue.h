@@ -21,8 +21,8 @@ struct RecordingSettings;
 // that thread.
 //
 // The thread lasts as long as the process and is never waited for at exit: a
-// script stuck in one C call (a string pattern that backtracks badly, a read
-// from a pipe) cannot be stopped, and must not keep Skyvane from ending.
+// script stuck in one C call (a string pattern that backtracks badly, a slow
+// disk) cannot be stopped, and must not keep Skyvane from ending.
 class HandoffQueue : public QObject
 {
     Q_OBJECT
@@ -32,8 +32,10 @@ public:
     // hand-off that went through ("" when nothing).
     using Done = std::function<void(const std::optional<QString> &error, const QString &note)>;
 
-    // How long Skyvane waits for hand-offs under way when it quits.
+    // How long Skyvane waits for hand-offs under way when it quits: quitGrace
+    // for them to finish, then for the scripts stopped to return.
     static constexpr std::chrono::seconds quitLimit{10};
+    static constexpr std::chrono::seconds quitGrace{1};
 
     ~HandoffQueue() override;
 
@@ -51,6 +53,12 @@ public:
     // Blocks until every hand-off added has run, or the limit passed, then
     // runs the done of all that ran. True when none is left.
     bool waitForIdle(std::chrono::milliseconds limit);
+    // What quitting does: waits quitGrace for the hand-offs added, then stops
+    // the scripts, the one running and those still queued, each at its next
+    // Lua instruction (their hand-offs fail with "the script was stopped
+    // because Skyvane is quitting"), and waits up to quitLimit in all for one
+    // stuck in a C call. True when none is left.
+    bool waitForQuit();
     // No hand-off is waiting, running, or waiting for its done to run.
     bool isIdle() const { return m_waiting.empty(); }
 

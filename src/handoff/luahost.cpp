@@ -14,6 +14,7 @@
 #include <QString>
 
 #include "capture/trackname.h"
+#include "handoff/luafileaccess.h"
 #include "handoff/tagwriter.h"
 
 namespace {
@@ -85,6 +86,12 @@ QString pathFrom(std::string_view bytes)
     return QFile::decodeName(QByteArray(bytes.data(), qsizetype(bytes.size())));
 }
 
+// The folders the script may write in, the host functions' upvalue.
+const QList<QByteArray> &writableFolders(lua_State *L)
+{
+    return *static_cast<const QList<QByteArray> *>(lua_touserdata(L, lua_upvalueindex(1)));
+}
+
 constexpr std::array<const char *, 4> tagKeys{"title", "album", "artist", "genre"};
 
 // Views of the strings on the Lua stack, valid while the host function runs.
@@ -94,10 +101,13 @@ struct TagRequest
     std::array<std::optional<std::string_view>, tagKeys.size()> values;
 };
 
-Reply writeTags(const TagRequest &request)
+Reply writeTags(const TagRequest &request, const QList<QByteArray> &folders)
 {
     if (request.path.find('\0') != std::string_view::npos)
         return failure("the path contains a NUL character");
+    const QByteArray path(request.path.data(), qsizetype(request.path.size()));
+    if (std::optional<QByteArray> refusal = LuaFileAccess::writeRefusal(path.constData(), folders))
+        return failure(*std::move(refusal));
     TagWriter::Tags tags;
     const std::array<std::optional<QString> *, tagKeys.size()> targets{&tags.title, &tags.album,
                                                                        &tags.artist, &tags.genre};
@@ -127,7 +137,8 @@ int hostTag(lua_State *L)
         const char *text = lua_tolstring(L, -1, &length);
         request.values[i] = std::string_view(text, length);
     }
-    return deliver(L, [&request] { return writeTags(request); });
+    const QList<QByteArray> &folders = writableFolders(L);
+    return deliver(L, [&request, &folders] { return writeTags(request, folders); });
 }
 
 int hostMusicFolder(lua_State *L)
@@ -143,11 +154,17 @@ int hostMusicFolder(lua_State *L)
 int hostMakeFolder(lua_State *L)
 {
     const std::string_view path = checkText(L, 1);
-    return deliver(L, [path] {
-        const QString folder = pathFrom(path);
+    const QList<QByteArray> &folders = writableFolders(L);
+    return deliver(L, [path, &folders] {
+        // As mkpath makes it: absolute, "." and ".." taken away.
+        const QString folder = QDir::cleanPath(QDir::current().absoluteFilePath(pathFrom(path)));
+        const QByteArray name = QFile::encodeName(folder);
+        if (const std::optional<QByteArray> refusal =
+                LuaFileAccess::folderRefusal(name.constData(), folders))
+            return failure("cannot create the folder " + name + ": " + *refusal);
         if (QDir().mkpath(folder))
             return success();
-        return failure("cannot create the folder " + QFile::encodeName(folder));
+        return failure("cannot create the folder " + name);
     });
 }
 
@@ -164,7 +181,7 @@ int hostFileNameSafe(lua_State *L)
 
 namespace LuaHost {
 
-void install(lua_State *L)
+void install(lua_State *L, const QList<QByteArray> &writableFolders)
 {
     static const luaL_Reg functions[] = {
         {"tag", &hostTag},
@@ -173,7 +190,9 @@ void install(lua_State *L)
         {"file_name_safe", &hostFileNameSafe},
         {nullptr, nullptr},
     };
-    luaL_newlib(L, functions);
+    luaL_newlibtable(L, functions);
+    lua_pushlightuserdata(L, const_cast<QList<QByteArray> *>(&writableFolders));
+    luaL_setfuncs(L, functions, 1);
     lua_setglobal(L, "skyvane");
 }
 } // namespace LuaHost

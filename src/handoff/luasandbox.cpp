@@ -2,6 +2,8 @@
 
 #include <lua.hpp>
 
+#include "handoff/luafileaccess.h"
+
 namespace {
 
 // Lua's own libraries, except debug.
@@ -45,7 +47,7 @@ int loadFileText(lua_State *L)
 {
     const char *name = luaL_checkstring(L, 1);
     const bool hasEnvironment = !lua_isnone(L, 3);
-    if (luaL_loadfilex(L, name, "t") != LUA_OK) {
+    if (LuaFileAccess::loadText(L, name) != LUA_OK) {
         luaL_pushfail(L);
         lua_insert(L, -2);
         return 2;
@@ -63,14 +65,14 @@ int doFileText(lua_State *L)
 {
     const char *name = luaL_checkstring(L, 1);
     lua_settop(L, 1);
-    if (luaL_loadfilex(L, name, "t") != LUA_OK)
+    if (LuaFileAccess::loadText(L, name) != LUA_OK)
         return lua_error(L);
     lua_call(L, 0, LUA_MULTRET);
     return lua_gettop(L) - 1;
 }
 
 // require's searcher for Lua files along package.path, text only. Upvalues:
-// the package table and the library's searchpath, which a script cannot swap.
+// the package table and the search, which a script cannot swap.
 int searchLuaText(lua_State *L)
 {
     const char *name = luaL_checkstring(L, 1);
@@ -83,7 +85,7 @@ int searchLuaText(lua_State *L)
         return 1; // the files tried, for require's message
     lua_pop(L, 1);
     const char *file = lua_tostring(L, -1);
-    if (luaL_loadfilex(L, file, "t") != LUA_OK)
+    if (LuaFileAccess::loadText(L, file) != LUA_OK)
         return luaL_error(L, "error loading module '%s' from file '%s':\n\t%s", name, file,
                           lua_tostring(L, -1));
     lua_insert(L, -2); // the loader, then the file name as its second argument
@@ -116,12 +118,15 @@ void wrapGlobal(lua_State *L, const char *name, lua_CFunction wrapper)
     lua_setglobal(L, name);
 }
 
-// require finds modules in package.preload and Lua files, never C libraries.
+// require finds modules in package.preload and Lua files, never C libraries,
+// and searches only files a script may read.
 void limitRequire(lua_State *L)
 {
     lua_getglobal(L, LUA_LOADLIBNAME);
     lua_pushliteral(L, "");
     lua_setfield(L, -2, "cpath");
+    lua_pushcfunction(L, &LuaFileAccess::searchPath);
+    lua_setfield(L, -2, "searchpath");
     lua_createtable(L, 2, 0);
     lua_getfield(L, -2, "searchers");
     lua_rawgeti(L, -1, 1); // the package.preload searcher
@@ -139,7 +144,7 @@ void limitRequire(lua_State *L)
 
 namespace LuaSandbox {
 
-void open(lua_State *L)
+void open(lua_State *L, const QList<QByteArray> &writableFolders)
 {
     for (const luaL_Reg &library : libraries) {
         luaL_requiref(L, library.name, library.func, 1);
@@ -156,6 +161,7 @@ void open(lua_State *L)
         lua_setfield(L, -2, field.name);
         lua_pop(L, 1);
     }
+    LuaFileAccess::install(L, writableFolders);
     limitRequire(L);
     wrapGlobal(L, "load", &loadText);
     lua_register(L, "loadfile", &loadFileText);

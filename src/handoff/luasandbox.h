@@ -1,5 +1,8 @@
 #pragma once
 
+#include <QByteArray>
+#include <QList>
+
 struct lua_State;
 
 // The standard libraries a hand-off script gets: Lua's own, less what no limit
@@ -20,10 +23,13 @@ struct lua_State;
 //   - finalizers: setmetatable refuses a metatable with __gc, and the metatable
 //     of files is hidden, so no script code runs inside the collector or when
 //     the state closes.
+//
+// Files are opened, written, removed and renamed as LuaFileAccess allows.
 namespace LuaSandbox {
 
-// Opens the libraries into the state. May raise a Lua error (out of memory),
-// so it runs inside a protected call.
-void open(lua_State *state);
+// Opens the libraries into the state, with writing limited to the given
+// folders, which must outlive the state. May raise a Lua error (out of
+// memory), so it runs inside a protected call.
+void open(lua_State *state, const QList<QByteArray> &writableFolders);
 
 } // namespace LuaSandbox

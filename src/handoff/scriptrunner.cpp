@@ -10,6 +10,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include "handoff/luafileaccess.h"
 #include "handoff/luahost.h"
 #include "handoff/luasandbox.h"
 #include "platform/resources.h"
@@ -50,15 +51,21 @@ int addPosition(lua_State *L)
     return 1;
 }
 
+struct OpenRequest
+{
+    const char *path;
+    const QList<QByteArray> *writableFolders;
+};
+
 // Opens the libraries and runs the script's top level. Runs under lua_pcall,
 // so that any error on the way, even running out of memory, is caught.
 int openScript(lua_State *L)
 {
-    const auto *path = static_cast<const char *>(lua_touserdata(L, 1));
-    LuaSandbox::open(L);
-    LuaHost::install(L);
+    const auto *request = static_cast<const OpenRequest *>(lua_touserdata(L, 1));
+    LuaSandbox::open(L, *request->writableFolders);
+    LuaHost::install(L, *request->writableFolders);
     // Text only: precompiled chunks can crash the interpreter.
-    if (luaL_loadfilex(L, path, "t") != LUA_OK)
+    if (luaL_loadfilex(L, request->path, "t") != LUA_OK)
         return lua_error(L);
     lua_call(L, 0, 0);
     return 0;
@@ -171,7 +178,9 @@ bool ScriptRunner::loadFile(const QString &path, QString &errorInfo)
         return false;
     }
     m_path = QFile::encodeName(path);
-    if (runProtected(&openScript, m_path.data(), 0) != LUA_OK) {
+    m_writableFolders = LuaFileAccess::writableFolders();
+    OpenRequest request{m_path.constData(), &m_writableFolders};
+    if (runProtected(&openScript, &request, 0) != LUA_OK) {
         errorInfo = takeError();
         unload();
         return false;
@@ -227,7 +236,18 @@ int ScriptRunner::runProtected(int (*body)(lua_State *), void *data, int results
     lua_sethook(L, &ScriptRunner::countHook, LUA_MASKCOUNT, hookStride);
     const int status = lua_pcall(L, 1, results, messageHandlerIndex);
     lua_sethook(L, nullptr, 0, 0);
+    closeLeftOpen();
     return status;
+}
+
+void ScriptRunner::closeLeftOpen()
+{
+    // Closing takes a little memory, even after the script used it all.
+    m_allowance.memoryLimit = std::numeric_limits<qint64>::max();
+    lua_State *L = m_state.get();
+    lua_pushcfunction(L, &LuaFileAccess::closeLeftOpen);
+    if (lua_pcall(L, 0, 0, 0) != LUA_OK)
+        lua_pop(L, 1);
 }
 
 QString ScriptRunner::takeError()
@@ -269,11 +289,14 @@ void ScriptRunner::countHook(lua_State *L, lua_Debug *)
     lua_getallocf(L, &data);
     auto *usage = static_cast<Allowance *>(data);
     usage->instructionsLeft -= hookStride;
-    if (usage->instructionsLeft > 0 && std::chrono::steady_clock::now() < usage->deadline)
+    const bool quitting = usage->stopRequested;
+    if (!quitting && usage->instructionsLeft > 0 &&
+        std::chrono::steady_clock::now() < usage->deadline)
         return;
     // From now on every instruction raises again, so a script that catches the
     // error with pcall is stopped at its very next instruction outside it.
     usage->instructionsLeft = 0;
     lua_sethook(L, &ScriptRunner::countHook, LUA_MASKCOUNT, 1);
-    luaL_error(L, "the script took too long and was stopped");
+    luaL_error(L, quitting ? "the script was stopped because Skyvane is quitting"
+                           : "the script took too long and was stopped");
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <limits>
 #include <memory>
@@ -21,12 +22,14 @@ using ScriptArgument = std::variant<QString, qint64>;
 // are handlers, with the standard libraries of LuaSandbox and the `skyvane` host
 // table. Loading runs the file's top level; calling runs one handler. Both are
 // bounded in instructions, time and memory, so a script stuck in a loop or
-// eating memory ends in an error text for the log. The bounds are checked
-// between Lua instructions: one call of a C function (a string pattern that
-// backtracks badly, a read from a pipe) runs until it returns.
+// eating memory ends in an error text for the log, and the files it left open
+// are closed. The bounds are checked between Lua instructions: one call of a C
+// function (a string pattern that backtracks badly, a slow disk) runs until it
+// returns.
 //
 // A runner and its Lua state belong to the thread that uses them; Skyvane's
-// one runner lives on the hand-off thread (HandoffQueue).
+// one runner lives on the hand-off thread (HandoffQueue). Only
+// setStopRequested may be called from another thread.
 class ScriptRunner
 {
 public:
@@ -63,6 +66,9 @@ public:
                                         const QList<ScriptArgument> &arguments, QString &errorInfo);
 
     void setLimits(const Limits &limits) { m_limits = limits; }
+    // While requested, every load and call is stopped at its next look at the
+    // limits, with an error saying Skyvane is quitting. Safe from any thread.
+    void setStopRequested(bool requested) { m_allowance.stopRequested = requested; }
 
 private:
     struct StateCloser
@@ -77,15 +83,20 @@ private:
         std::chrono::steady_clock::time_point deadline;
         qint64 memoryLimit = std::numeric_limits<qint64>::max();
         qint64 memoryInUse = 0;
+        std::atomic<bool> stopRequested = false;
     };
 
     static void *allocate(void *allowance, void *block, size_t oldSize, size_t newSize);
     static void countHook(lua_State *state, lua_Debug *debug);
     int runProtected(int (*body)(lua_State *), void *data, int results);
+    void closeLeftOpen();
     QString takeError();
 
     Limits m_limits;
-    Allowance m_allowance; // declared before m_state: closing the state frees through it
+    // Both declared before m_state: closing the state frees through the
+    // allowance, and the sandbox reads the folders until then.
+    Allowance m_allowance;
+    QList<QByteArray> m_writableFolders;
     std::unique_ptr<lua_State, StateCloser> m_state;
     QByteArray m_path; // the loaded file, as Lua names it in messages
 };

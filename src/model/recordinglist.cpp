@@ -237,5 +237,5 @@ void RecordingList::stopAll()
     for (int i = 0; i < size(); ++i)
         at(i)->stopCapture();
     // The captures that still wait for a script end as their hand-offs come back.
-    HandoffQueue::shared().waitForIdle(HandoffQueue::quitLimit);
+    HandoffQueue::shared().waitForQuit();
 }

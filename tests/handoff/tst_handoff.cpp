@@ -1,6 +1,9 @@
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <tuple>
+
+#include <sys/resource.h>
 
 #include <QDir>
 #include <QFile>
@@ -16,6 +19,7 @@
 
 #include "handoff/handoffqueue.h"
 #include "handoff/scriptrunner.h"
+#include "handoff/tagwriter.h"
 #include "handoff/trackhandoff.h"
 #include "model/recordingsettings.h"
 #include "testmain.h"
@@ -84,11 +88,20 @@ class TestHandoff : public QObject
         return handOver(writeFile(scriptTrack(), mp3));
     }
 
+    static qsizetype openDescriptors()
+    {
+        return QDir(u"/proc/self/fd"_s)
+            .entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)
+            .size();
+    }
+    // No script leaves a file open, bar the empty standard input of a loaded one.
     void runScriptCases()
     {
         QFETCH(QByteArray, script);
         QFETCH(QString, error);
+        const qsizetype before = openDescriptors();
         QCOMPARE(runUserScript(script), m_userScript + error);
+        QCOMPARE(openDescriptors(), before + (m_runner.isLoaded() ? 1 : 0));
     }
     // The code is the body of add_tune(...), on line 2, or else the whole script.
     static void scriptRow(const char *name, const QByteArray &code, const QString &error,
@@ -161,13 +174,14 @@ private Q_SLOTS:
                   "local a = {...} a[7] = math.type(a[7]) .. a[7] error(table.concat(a, '|'), 0)",
                   u":2: "_s + scriptTrack() + u"|AC/DC\nLive|"_s + trickyTitle +
                       u"|Station|Skyvane|Jazz|integer9"_s);
-        scriptRow("host replies",
-                  "local p = ... error(table.concat({tostring(skyvane.tag(p, {})), select(2, "
-                  "skyvane.tag(p .. 'x', {})), tostring(skyvane.make_folder(p .. '.d/e')), "
-                  "select(2, skyvane.make_folder(p .. '/in')), skyvane.file_name_safe('a/b\\n'), "
-                  "select(2, pcall(skyvane.tag))}, '|'))",
-                  u":2: true|no such file|true|cannot create the folder "_s + scriptTrack() +
-                      u"/in|a_b_|bad argument #1 to '?' (string expected, got no value)"_s);
+        scriptRow(
+            "host replies",
+            "local p = ... error(table.concat({tostring(skyvane.tag(p, {})), select(2, "
+            "skyvane.tag(p .. 'x', {})), tostring(skyvane.make_folder(p .. '.d/e')), "
+            "select(2, skyvane.make_folder(p .. '/in')), skyvane.file_name_safe('a/b\\n'), "
+            "select(2, pcall(skyvane.tag))}, '|'))",
+            u":2: true|no such file|true|cannot create the folder "_s + scriptTrack() +
+                u"/in: Not a directory|a_b_|bad argument #1 to '?' (string expected, got no value)"_s);
         scriptRow("no handler", "", u": the script has no function 'add_tune'"_s, false);
     }
     void runsTheUserScript() { runScriptCases(); }
@@ -185,7 +199,8 @@ private Q_SLOTS:
         scriptRow(
             "dropped",
             "local v = {debug, os.execute, os.exit, os.setlocale, io.popen, io.stdin, "
-            "package.loadlib} error(tostring(next(v)) .. package.cpath .. #package.searchers, 0)",
+            "package.loadlib, os.tmpname, io.tmpfile} error(tostring(next(v)) .. package.cpath .. "
+            "#package.searchers, 0)",
             u":2: nil2"_s);
         scriptRow("standard input", "error(tostring(io.read()), 0)", u":2: nil"_s);
         scriptRow("finalizers",
@@ -211,6 +226,76 @@ private Q_SLOTS:
         scriptRow("endless top level", "\nwhile true do end", stopped, false);
     }
     void refusesScriptAbuse() { runScriptCases(); }
+
+    // Files: writing, removing and renaming only inside the music folder and
+    // Skyvane's data folder, the path resolved first; nothing in /proc, /dev or
+    // /sys at all; at most 64 files open at once, the rest closed after a call.
+    void limitsFiles_data()
+    {
+        QTest::addColumn<QByteArray>("script");
+        QTest::addColumn<QString>("error");
+        const QString home = QDir::homePath();
+        const QString data = QFileInfo(m_userScript).path();
+        QDir().mkpath(home + u"/outside"_s);
+        QDir().mkpath(data);
+        for (const auto &[link, target] :
+             {std::pair(u"/folder"_s, u"/outside"_s), std::pair(u"/file"_s, u"/typed"_s),
+              std::pair(u"/dangling"_s, u"/outside/new"_s)})
+            QFile::link(home + target, data + link);
+        const QString system = u": opening files in /proc, /dev or /sys is not allowed"_s;
+        const QString outside = u": writing outside Skyvane's folders is not allowed"_s;
+        const QByteArray all = "error(table.concat({";
+        const QByteArray allEnd = "}, '|'), 0)";
+        scriptRow("/proc/self/mem",
+                  "local _, m, c = io.open('/proc/self/mem', 'r+b') error(m .. '|' .. c, 0)",
+                  u":2: /proc/self/mem"_s + system + u"|13"_s);
+        scriptRow(
+            "reading /dev, /sys",
+            "package.path = '/dev/?' " + all +
+                "select(2, io.open('/dev/zero')), select(2, loadfile('/dev/zero')), "
+                "select(2, pcall(io.lines, '/sys/kernel')), select(2, io.open('/dev/fd/0/')), "
+                "select(2, pcall(require, 'zero'))" +
+                allEnd,
+            u":2: /dev/zero"_s + system + u"|cannot open /dev/zero"_s + system + u"|/sys/kernel"_s +
+                system + u"|/dev/fd/0/"_s + system +
+                u"|module 'zero' not found:\n\tno field package.preload['zero']\n\tno "
+                u"file '/dev/zero'"_s);
+        scriptRow(
+            "writing outside",
+            "local p = os.getenv('HOME') .. '/out' " + all +
+                "select(2, io.open(p, 'a')), select(2, io.open(p, 'r+')), select(2, "
+                "pcall(io.output, p)), select(2, os.remove(p)), (select(2, os.rename(..., p))), "
+                "select(2, skyvane.tag(p, {})), select(2, skyvane.make_folder(p .. '/d'))" +
+                allEnd,
+            u":2: "_s + QStringList(5, home + u"/out"_s + outside).join(u'|') + u'|' +
+                outside.mid(2) + u"|cannot create the folder "_s + home + u"/out/d"_s + outside);
+        scriptRow("escaping by ..",
+                  "error(select(2, io.open(skyvane.music_folder() .. '/../out', 'w')), 0)",
+                  u":2: "_s + home + u"/Music/../out"_s + outside);
+        scriptRow("escaping by links",
+                  "local d = os.getenv('XDG_DATA_HOME') .. '/skyvane/' " + all +
+                      "select(2, io.open(d .. 'folder/new', 'w')), select(2, io.open(d .. 'file', "
+                      "'a')), (select(2, io.open(d .. 'dangling', 'w'))), select(2, skyvane.tag(d "
+                      ".. 'file', "
+                      "{})), select(2, skyvane.make_folder(d .. 'folder/sub'))" +
+                      allEnd,
+                  u":2: "_s + data + u"/folder/new"_s + outside + u'|' + data + u"/file"_s +
+                      outside + u'|' + data + u"/dangling"_s + outside + u'|' + outside.mid(2) +
+                      u"|cannot create the folder "_s + data + u"/folder/sub"_s + outside);
+        scriptRow("inside the folders",
+                  "local m = skyvane.music_folder() .. '/Playlists' skyvane.make_folder(m) "
+                  "local f = assert(io.open(m .. '/../Playlists/a.tmp', 'w')) f:write('x') "
+                  "f:close() assert(os.rename(m .. '/a.tmp', m .. '/a.m3u8')) "
+                  "io.output(os.getenv('XDG_DATA_HOME') .. '/skyvane/state') io.write('y') "
+                  "io.close() error(io.open(m .. '/a.m3u8'):read('a') .. tostring(os.remove(m .. "
+                  "'/a.m3u8')), 0)",
+                  u":2: xtrue"_s);
+        scriptRow("open files",
+                  "local p, t, m = ..., {} for i = 1, 200 do io.open(p):read(1) end "
+                  "for i = 1, 200 do t[#t + 1], m = io.open(p) end error(#t .. '|' .. m, 0)",
+                  u":2: 64|"_s + scriptTrack() + u": too many open files in the hand-off script"_s);
+    }
+    void limitsFiles() { runScriptCases(); }
 
     // A script that failed to load is tried again by the next track; without
     // the user's script the shipped one runs.
@@ -307,6 +392,52 @@ private Q_SLOTS:
         writeFile(music(u"waits"_s), mp3);
         QVERIFY(queue.waitForIdle(std::chrono::minutes(1)));
         QCOMPARE(results, QStringList({u"waits"_s, u"next"_s}));
+
+        // Quitting stops a script that would wait for ever (far within its
+        // 30 s); the queue then works as before.
+        for (const QString &name : {u"never"_s, u"again"_s}) {
+            if (name == u"again") {
+                QVERIFY(queue.waitForQuit());
+                writeFile(music(name), mp3);
+            }
+            queue.add(station(), {music(name), name, false, 1}, {}, this,
+                      [&results](const std::optional<QString> &error, const QString &note) {
+                          results << error.value_or(note);
+                      });
+        }
+        QVERIFY(queue.waitForIdle(std::chrono::minutes(1)));
+        QCOMPARE(results.mid(2), QStringList({m_userScript + u":2: the script was stopped "
+                                                             u"because Skyvane is quitting"_s,
+                                              u"again"_s}));
+    }
+
+    // A tag that cannot be written says why, as the system does (here a
+    // file-size limit; a full disk the same), and leaves the track whole.
+    void taggingSaysWhy_data()
+    {
+        QTest::addColumn<qint64>("limit");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("copy") << mp3.size() - 1000 << u"cannot copy the file next to it"_s;
+        QTest::newRow("tags") << mp3.size() + 60 << u"cannot save the tags"_s;
+    }
+    void taggingSaysWhy()
+    {
+        QFETCH(qint64, limit);
+        QFETCH(QString, reason);
+        const QString path = writeFile(music(u"Skyvane/big.mp3"_s), mp3);
+        std::signal(SIGXFSZ, SIG_IGN);
+        rlimit saved{};
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+        const rlimit small{rlim_t(limit), saved.rlim_max};
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &small), 0);
+        const std::optional<QString> error =
+            TagWriter::write(path, {QString(2000, u'x'), {}, {}, {}});
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &saved), 0);
+        QCOMPARE(error, reason + u": File too large"_s);
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), mp3);
+        QCOMPARE(QDir(music(u"Skyvane"_s)).entryList(QDir::Files | QDir::Hidden).size(), 1);
     }
 };
 
