@@ -156,6 +156,7 @@ HttpTransfer::~HttpTransfer()
     curl_easy_setopt(d->easy.get(), CURLOPT_WRITEDATA, nullptr);
     curl_easy_setopt(d->easy.get(), CURLOPT_HEADERDATA, nullptr);
     curl_easy_setopt(d->easy.get(), CURLOPT_ERRORBUFFER, nullptr);
+    curl_easy_setopt(d->easy.get(), CURLOPT_OPENSOCKETDATA, nullptr);
     if (CurlDriver *const driver = CurlDriver::existing())
         driver->release(std::move(d->easy), std::move(d->headers));
 }

@@ -1,5 +1,12 @@
 #include <functional>
 #include <optional>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <QScopeGuard>
 
 #include <QSslKey>
 #include <QSslServer>
@@ -7,6 +14,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include "platform/descriptorlimit.h"
 #include "platform/httptransfer.h"
 #include "platform/stationurl.h"
 #include "stationsimulator.h"
@@ -222,6 +230,30 @@ private Q_SLOTS:
         QTest::qWait(200); // time for any stray signal to show
         QCOMPARE(m_station->requests().size(), signal == u"redirect" ? 2 : 3); // not followed
         QCOMPARE(bystander.events, recorder.events.first(recorder.events.size() - 1));
+    }
+
+    // With no descriptor left for the socket the transfer fails, saying why.
+    void noDescriptorForTheSocket()
+    {
+        m_station->setRoute("/live", stream("ICY 200 OK", 0, 5000));
+        Recorder first; // the curl driver is made with the first transfer
+        QVERIFY(first.start(m_station->url(u"/live")) && first.waitForEnd());
+        rlimit saved{};
+        QCOMPARE(getrlimit(RLIMIT_NOFILE, &saved), 0);
+        const rlimit lowered{rlim_t(*DescriptorLimit::openCount() + 16), saved.rlim_max};
+        QCOMPARE(setrlimit(RLIMIT_NOFILE, &lowered), 0);
+        std::vector<int> taken;
+        const auto restore = qScopeGuard([&taken, &saved] {
+            for (const int fd : taken)
+                ::close(fd);
+            setrlimit(RLIMIT_NOFILE, &saved);
+        });
+        for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
+            taken.push_back(fd);
+        Recorder recorder;
+        QVERIFY(recorder.start(m_station->url(u"/live")) && recorder.waitForEnd());
+        QCOMPARE(recorder.events, QStringList{u"fail"_s});
+        QVERIFY2(recorder.error.startsWith(u"Too many open files: "_s), qPrintable(recorder.error));
     }
 
     // TLS verification stays on.
