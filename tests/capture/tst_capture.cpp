@@ -35,6 +35,14 @@ constexpr rlim_t fullDisk = 320000; // bytes a file; only the endless stream rea
 enum Option { Split = 1, KeepPartial = 2, Reconnect = 4, Twice = 8, NoRoom = 16, HandOff = 32 };
 enum class Event { None, FolderRemoved, FloorReached };
 const QString dated = u"Station Test_Dec_09_2026__10_00AM"_s;
+// The sanitizer build (address and undefined together) checks C++ types with
+// the help of a pipe, which a full descriptor table refuses: it would report
+// every such check as a fault.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool sanitized = true;
+#else
+constexpr bool sanitized = false;
+#endif
 
 Tracks tracks()
 {
@@ -418,6 +426,8 @@ private Q_SLOTS:
     // list, stored then, fails with it, told, and is stored once they are back.
     void descriptorsRunOut()
     {
+        if (sanitized)
+            QSKIP("a full descriptor table stops the sanitizer's own checks");
         Route route = stream(16000, {}, 0, {"Alpha", "Beta", "Gamma", "Delta"});
         route.bytesPerSecond = 400000;
         RecordingList list;

@@ -25,6 +25,15 @@ using Route = StationSimulator::Route;
 
 namespace {
 
+// The sanitizer build (address and undefined together) checks C++ types with
+// the help of a pipe, which a full descriptor table refuses: it would report
+// every such check as a fault.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool sanitized = true;
+#else
+constexpr bool sanitized = false;
+#endif
+
 // The signals of a transfer that completes; by default that of a plain 200.
 QStringList completed(const QString &response = u"200 ()"_s)
 {
@@ -235,6 +244,8 @@ private Q_SLOTS:
     // With no descriptor left for the socket the transfer fails, saying why.
     void noDescriptorForTheSocket()
     {
+        if (sanitized)
+            QSKIP("a full descriptor table stops the sanitizer's own checks");
         m_station->setRoute("/live", stream("ICY 200 OK", 0, 5000));
         Recorder first; // the curl driver is made with the first transfer
         QVERIFY(first.start(m_station->url(u"/live")) && first.waitForEnd());
