@@ -34,7 +34,9 @@ struct lua_State;
 // io.output raise that text, as they do when the file cannot be opened.
 namespace LuaFileAccess {
 
-constexpr int maxOpenFiles = 64;
+// Well under the descriptors Skyvane keeps free for storing the list and
+// finishing tracks, so a greedy script never takes those.
+constexpr int maxOpenFiles = 16;
 
 // The folders a script may write in, as the user's settings name them.
 QList<QByteArray> writableFolders();

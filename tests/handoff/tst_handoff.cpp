@@ -229,7 +229,7 @@ private Q_SLOTS:
 
     // Files: writing, removing and renaming only inside the music folder and
     // Skyvane's data folder, the path resolved first; nothing in /proc, /dev or
-    // /sys at all; at most 64 files open at once, the rest closed after a call.
+    // /sys at all; at most 16 files open at once, the rest closed after a call.
     void limitsFiles_data()
     {
         QTest::addColumn<QByteArray>("script");
@@ -293,7 +293,7 @@ private Q_SLOTS:
         scriptRow("open files",
                   "local p, t, m = ..., {} for i = 1, 200 do io.open(p):read(1) end "
                   "for i = 1, 200 do t[#t + 1], m = io.open(p) end error(#t .. '|' .. m, 0)",
-                  u":2: 64|"_s + scriptTrack() + u": too many open files in the hand-off script"_s);
+                  u":2: 16|"_s + scriptTrack() + u": too many open files in the hand-off script"_s);
     }
     void limitsFiles() { runScriptCases(); }
 
