@@ -377,13 +377,13 @@ void Capture::openTrack(const QString &streamTitle)
 void Capture::finishTrack(bool incomplete)
 {
     const qint32 interval = m_demuxer ? m_demuxer->interval() : 0;
-    const std::optional<TrackWriter::Track> track =
+    const std::optional<Track> track =
         m_writer.close(incomplete, m_settings.keepPartial, interval);
     if (track)
         m_sync.add(*track);
 }
 
-void Capture::trackSynced(const TrackWriter::Track &track, const QString &error)
+void Capture::trackSynced(const Track &track, const QString &error)
 {
     if (!error.isEmpty()) {
         log(QStringLiteral("File access error: the track could not be saved to the disk: %1\n")
@@ -397,7 +397,7 @@ void Capture::trackSynced(const TrackWriter::Track &track, const QString &error)
 }
 
 // The script runs on the hand-off thread; the capture goes on meanwhile.
-void Capture::handOver(const TrackWriter::Track &track)
+void Capture::handOver(const Track &track)
 {
     ++m_handingOver;
     HandoffQueue::shared().add(m_settings, track, m_genre, this,

@@ -10,7 +10,7 @@
 #include "capture/icydemuxer.h"
 #include "capture/tracksync.h"
 #include "capture/trackwriter.h"
-#include "model/recordingsettings.h"
+#include "values/recordingsettings.h"
 #include "platform/descriptorlimit.h"
 #include "platform/httptransfer.h"
 
@@ -80,8 +80,8 @@ private:
 
     void openTrack(const QString &streamTitle);
     void finishTrack(bool incomplete);
-    void trackSynced(const TrackWriter::Track &track, const QString &error);
-    void handOver(const TrackWriter::Track &track);
+    void trackSynced(const Track &track, const QString &error);
+    void handOver(const Track &track);
     void handedOver(const std::optional<QString> &error, const QString &note);
     QString decode(QByteArrayView bytes) const;
     void log(const QString &line) { Q_EMIT logLine(line); }

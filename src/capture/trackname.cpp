@@ -4,6 +4,8 @@
 
 #include <QList>
 
+#include "platform/textscan.h"
+
 namespace TrackName {
 
 namespace {
@@ -25,10 +27,10 @@ DateParts partsOf(const QDateTime &when)
     const int hour = when.time().hour();
     const int hour12 = hour % 12 == 0 ? 12 : hour % 12;
     return {monthAbbreviation(when.date().month()),
-            twoDigits(when.date().day()),
+            TextScan::twoDigits(when.date().day()),
             QString::number(when.date().year()),
-            twoDigits(hour12),
-            twoDigits(when.time().minute()),
+            TextScan::twoDigits(hour12),
+            TextScan::twoDigits(when.time().minute()),
             hour < 12 ? QStringLiteral("AM") : QStringLiteral("PM")};
 }
 
@@ -42,11 +44,6 @@ qsizetype utf8Length(char32_t c)
 }
 
 } // namespace
-
-QString twoDigits(int value)
-{
-    return QStringLiteral("%1").arg(value, 2, 10, QChar(u'0'));
-}
 
 QString madeFileDate(const QDateTime &when)
 {

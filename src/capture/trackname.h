@@ -33,7 +33,4 @@ QString counterSuffix(int counter);
 // UTF-8 so that an extension still fits the usual limit of 255 bytes.
 QString fileNameSafe(QStringView text);
 
-// "07": a number of at least two digits, zero-padded.
-QString twoDigits(int value);
-
 } // namespace TrackName

@@ -87,7 +87,7 @@ TrackSync::~TrackSync()
         waitForSyncs();
 }
 
-void TrackSync::add(const TrackWriter::Track &track)
+void TrackSync::add(const Track &track)
 {
     ++m_pending;
     auto sync = [this, track] {
@@ -120,7 +120,7 @@ void TrackSync::waitForSyncs()
     done.acquire();
 }
 
-void TrackSync::deliver(const TrackWriter::Track &track, const QString &error)
+void TrackSync::deliver(const Track &track, const QString &error)
 {
     --m_pending;
     Q_EMIT synced(track, error);

@@ -17,7 +17,7 @@ public:
     explicit TrackSync(QObject *parent = nullptr);
     ~TrackSync() override;
 
-    void add(const TrackWriter::Track &track);
+    void add(const Track &track);
     bool isIdle() const { return m_pending == 0; }
     // Blocks until every track added is on the disk, and delivers them now.
     void waitForIdle();
@@ -25,10 +25,10 @@ public:
 Q_SIGNALS:
     // In the order the tracks were added. error is empty when the track is on
     // the disk, else why it could not be made so.
-    void synced(const TrackWriter::Track &track, const QString &error);
+    void synced(const Track &track, const QString &error);
 
 private:
-    void deliver(const TrackWriter::Track &track, const QString &error);
+    void deliver(const Track &track, const QString &error);
     void waitForSyncs();
 
     int m_pending = 0;

@@ -157,7 +157,7 @@ void TrackWriter::reopen(const QDateTime &now)
     open(m_streamTitle, m_madeBase, now, m_extension);
 }
 
-std::optional<TrackWriter::Track> TrackWriter::close(bool incomplete, bool keepPartial,
+std::optional<Track> TrackWriter::close(bool incomplete, bool keepPartial,
                                                      qint32 interval)
 {
     if (!m_file)

@@ -9,6 +9,8 @@
 #include <QFile>
 #include <QString>
 
+#include "values/track.h"
+
 // The track files of one capture: opens, names, writes, cuts, renames and
 // deletes them. Every file name rule lives in TrackName; this class applies
 // them in the track folder (the music folder's "Skyvane").
@@ -20,15 +22,6 @@ class TrackWriter
 {
 public:
     using LogFunction = std::function<void(const QString &line)>;
-
-    // A track kept on disk, ready for the hand-off.
-    struct Track
-    {
-        QString path;
-        QString title;
-        bool madeTitle = false;
-        qint64 size = 0;
-    };
 
     explicit TrackWriter(LogFunction log);
     ~TrackWriter();

@@ -8,7 +8,7 @@
 
 #include "handoff/scriptrunner.h"
 #include "handoff/trackhandoff.h"
-#include "model/recordingsettings.h"
+#include "values/recordingsettings.h"
 
 // What the queue and its thread share. The thread holds it for good; the queue
 // lets go of it when destroyed.
@@ -17,7 +17,7 @@ struct HandoffQueue::Worker
     struct Job
     {
         RecordingSettings settings;
-        TrackWriter::Track track;
+        Track track;
         QString stationGenre;
     };
 
@@ -80,7 +80,7 @@ HandoffQueue &HandoffQueue::shared()
     return queue;
 }
 
-void HandoffQueue::add(const RecordingSettings &settings, const TrackWriter::Track &track,
+void HandoffQueue::add(const RecordingSettings &settings, const Track &track,
                        const QString &stationGenre, QObject *receiver, Done done)
 {
     m_waiting.push_back({receiver, std::move(done)});

@@ -10,7 +10,7 @@
 #include <QPointer>
 #include <QString>
 
-#include "capture/trackwriter.h"
+#include "values/track.h"
 
 struct RecordingSettings;
 
@@ -48,7 +48,7 @@ public:
     // waitForIdle), in the order the hand-offs were added; it is skipped when
     // the receiver, an object of the main thread, is gone by then. done must
     // not throw.
-    void add(const RecordingSettings &settings, const TrackWriter::Track &track,
+    void add(const RecordingSettings &settings, const Track &track,
              const QString &stationGenre, QObject *receiver, Done done);
     // Blocks until every hand-off added has run, or the limit passed, then
     // runs the done of all that ran. True when none is left.

@@ -1,7 +1,7 @@
 #include "handoff/trackhandoff.h"
 
 #include "handoff/titlesplit.h"
-#include "model/recordingsettings.h"
+#include "values/recordingsettings.h"
 
 namespace {
 // What the script is told for a recording that keeps every track listed.
@@ -10,7 +10,7 @@ constexpr qint64 unlimitedCount = 1048576;
 
 namespace TrackHandoff {
 
-QList<ScriptArgument> arguments(const RecordingSettings &settings, const TrackWriter::Track &track,
+QList<ScriptArgument> arguments(const RecordingSettings &settings, const Track &track,
                                 const QString &stationGenre)
 {
     QString artist = settings.customArtist;
@@ -29,7 +29,7 @@ QList<ScriptArgument> arguments(const RecordingSettings &settings, const TrackWr
 }
 
 Outcome handOver(ScriptRunner &runner, const RecordingSettings &settings,
-                 const TrackWriter::Track &track, const QString &stationGenre)
+                 const Track &track, const QString &stationGenre)
 {
     QString error;
     if (runner.isLoaded() || runner.load(error)) {

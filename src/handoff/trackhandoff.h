@@ -5,7 +5,7 @@
 #include <QList>
 #include <QString>
 
-#include "capture/trackwriter.h"
+#include "values/track.h"
 #include "handoff/scriptrunner.h"
 
 struct RecordingSettings;
@@ -23,13 +23,13 @@ struct Outcome
 
 // The seven arguments, in the order every addTune.lua expects. The tags come
 // from the recording, or, with "split title", from the stream title's pieces.
-QList<ScriptArgument> arguments(const RecordingSettings &settings, const TrackWriter::Track &track,
+QList<ScriptArgument> arguments(const RecordingSettings &settings, const Track &track,
                                 const QString &stationGenre);
 
 // Runs the hand-off in the runner, on the caller's thread, loading the script
 // first when it is not loaded: a script that failed to load is tried again by
 // the next track.
 Outcome handOver(ScriptRunner &runner, const RecordingSettings &settings,
-                 const TrackWriter::Track &track, const QString &stationGenre);
+                 const Track &track, const QString &stationGenre);
 
 } // namespace TrackHandoff

@@ -7,7 +7,7 @@
 #include <QString>
 #include <QThreadPool>
 
-#include "model/recordingsettings.h"
+#include "values/recordingsettings.h"
 
 // Writes the list file, atomically and durably, off the event loop. Requests
 // that come while a write is under way make one more write, of the state at

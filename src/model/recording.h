@@ -9,7 +9,7 @@
 #include <QString>
 #include <QTimer>
 
-#include "model/recordingsettings.h"
+#include "values/recordingsettings.h"
 #include "schedule/starttimer.h"
 
 class Capture;

@@ -75,4 +75,9 @@ QString escapeControls(QStringView text)
     return escaped;
 }
 
+QString twoDigits(int value)
+{
+    return QStringLiteral("%1").arg(value, 2, 10, QChar(u'0'));
+}
+
 } // namespace TextScan

@@ -28,4 +28,7 @@ qint32 metaInterval(QStringView text);
 // the terminal nor break a line.
 QString escapeControls(QStringView text);
 
+// "07": a number of at least two digits, zero-padded.
+QString twoDigits(int value);
+
 } // namespace TextScan

@@ -1,6 +1,6 @@
 #include "schedule/nextstart.h"
 
-#include "model/recordingsettings.h"
+#include "values/recordingsettings.h"
 
 namespace {
 

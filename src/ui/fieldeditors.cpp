@@ -11,7 +11,6 @@
 #include <QList>
 #include <QLocale>
 
-#include "capture/trackname.h"
 #include "platform/textencodings.h"
 #include "platform/textscan.h"
 
@@ -139,7 +138,7 @@ public:
     {
         const qint32 minutes = value.toInt();
         qint32 hour = minutes / 60;
-        setText(m_minute, TrackName::twoDigits(minutes % 60));
+        setText(m_minute, TextScan::twoDigits(minutes % 60));
         if (!m_twelveHours) {
             setText(m_hour, QString::number(hour));
             setText(m_half, {});
@@ -169,7 +168,7 @@ public:
     {
         const qint32 minutes = value.toInt();
         setText(m_hours, QString::number(minutes / 60));
-        setText(m_minutes, TrackName::twoDigits(minutes % 60));
+        setText(m_minutes, TextScan::twoDigits(minutes % 60));
     }
 
 private:

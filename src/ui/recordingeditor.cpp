@@ -13,7 +13,7 @@
 
 #include "model/recording.h"
 #include "model/recordinglist.h"
-#include "model/recordingsettings.h"
+#include "values/recordingsettings.h"
 #include "platform/failures.h"
 #include "platform/stationurl.h"
 #include "platform/textscan.h"

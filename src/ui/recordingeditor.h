@@ -9,7 +9,7 @@
 #include <QObject>
 #include <QString>
 
-#include "model/recordingsettings.h"
+#include "values/recordingsettings.h"
 #include "ui/fieldeditors.h"
 
 class QAbstractButton;

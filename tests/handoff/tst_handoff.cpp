@@ -21,13 +21,13 @@
 #include "handoff/scriptrunner.h"
 #include "handoff/tagwriter.h"
 #include "handoff/trackhandoff.h"
-#include "model/recordingsettings.h"
+#include "values/recordingsettings.h"
 #include "testmain.h"
 
 using namespace Qt::StringLiterals;
 
 Q_DECLARE_METATYPE(RecordingSettings)
-Q_DECLARE_METATYPE(TrackWriter::Track)
+Q_DECLARE_METATYPE(Track)
 
 namespace {
 
@@ -133,13 +133,13 @@ private Q_SLOTS:
     void buildsSevenArguments_data()
     {
         QTest::addColumn<RecordingSettings>("settings");
-        QTest::addColumn<TrackWriter::Track>("track");
+        QTest::addColumn<Track>("track");
         QTest::addColumn<QString>("expected"); // title|album|artist|genre|#count
         const auto row = [](const char *name, const QString &title, const QString &expected,
                             bool split = true, qint32 count = 9, const QString &album = {},
                             const QString &genre = {}, bool made = false) {
             QTest::newRow(name) << station(split, album, genre, count)
-                                << TrackWriter::Track{u"/x.mp3"_s, title, made, 1} << expected;
+                                << Track{u"/x.mp3"_s, title, made, 1} << expected;
         };
         row("trim; bare hyphen", u"\tJay-Z\u00a0 - T -x\t"_s, u"T -x|Station|Jay-Z|Jazz|#9"_s);
         row("digits skipped; 4th unused", u"01 - A - 2004 - B - C - D"_s, u"C|B|A|Jazz|#9"_s);
@@ -154,7 +154,7 @@ private Q_SLOTS:
     void buildsSevenArguments()
     {
         QFETCH(RecordingSettings, settings);
-        QFETCH(TrackWriter::Track, track);
+        QFETCH(Track, track);
         QFETCH(QString, expected);
         QStringList shown;
         for (const ScriptArgument &a : TrackHandoff::arguments(settings, track, u"Jazz"_s))

@@ -1,4 +1,4 @@
-#include "model/recordingsettings.h"
+#include "values/recordingsettings.h"
 
 #include <cmath>
 #include <limits>
