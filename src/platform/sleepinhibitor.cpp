@@ -4,11 +4,12 @@
 
 #include <QDBusConnection>
 #include <QDBusMessage>
-#include <QDBusReply>
+#include <QDBusPendingCallWatcher>
+#include <QDBusPendingReply>
 
 namespace {
 
-// logind answers at once; a bus that does not must not stall the captures.
+// logind answers at once; a bus that does not is taken for one without logind.
 constexpr int callTimeoutMs = 1000;
 
 } // namespace
@@ -19,30 +20,62 @@ SleepInhibitor &SleepInhibitor::instance()
     return inhibitor;
 }
 
-QString SleepInhibitor::hold()
+void SleepInhibitor::acquire(QObject *requester, Note note)
 {
     if (m_holders++ > 0)
-        return {};
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
-        QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("Inhibit"));
-    call << QStringLiteral("sleep") << QStringLiteral("Skyvane")
-         << QStringLiteral("A station is being recorded") << QStringLiteral("block");
-    const QDBusReply<QDBusUnixFileDescriptor> reply =
-        QDBusConnection::systemBus().call(call, QDBus::Block, callTimeoutMs);
-    if (reply.isValid() && reply.value().isValid()) {
-        m_lock = reply.value();
-        return {};
-    }
-    if (std::exchange(m_toldUnprotected, true))
-        return {};
-    return QStringLiteral("No sleep lock from logind (%1): the computer may sleep during "
-                          "recordings\n")
-        .arg(reply.error().message());
+        return;
+    m_requester = requester;
+    m_note = std::move(note);
+    // A question still under way from an earlier capture brings this one's lock.
+    if (!m_call)
+        ask();
+}
+
+QString SleepInhibitor::hold()
+{
+    QString line;
+    QObject requester;
+    acquire(&requester, [&line](const QString &note) { line = note; });
+    // Delivers the answer, and with it the line, before returning.
+    if (m_call)
+        m_call->waitForFinished();
+    return line;
 }
 
 void SleepInhibitor::release()
 {
     if (m_holders > 0 && --m_holders == 0)
         m_lock = QDBusUnixFileDescriptor();
+}
+
+void SleepInhibitor::ask()
+{
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
+        QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("Inhibit"));
+    call << QStringLiteral("sleep") << QStringLiteral("Skyvane")
+         << QStringLiteral("A station is being recorded") << QStringLiteral("block");
+    m_call = new QDBusPendingCallWatcher(
+        QDBusConnection::systemBus().asyncCall(call, callTimeoutMs), this);
+    QObject::connect(m_call, &QDBusPendingCallWatcher::finished, this, &SleepInhibitor::answered);
+}
+
+void SleepInhibitor::answered(QDBusPendingCallWatcher *call)
+{
+    m_call = nullptr;
+    call->deleteLater();
+    const QDBusPendingReply<QDBusUnixFileDescriptor> reply = *call;
+    if (reply.isValid() && reply.value().isValid()) {
+        // With no capture left, the reply's descriptor closes with it: no lock.
+        if (m_holders > 0)
+            m_lock = reply.value();
+        return;
+    }
+    if (m_toldUnprotected || !m_requester || !m_note)
+        return;
+    m_toldUnprotected = true;
+    const Note note = std::exchange(m_note, nullptr);
+    note(QStringLiteral("No sleep lock from logind (%1): the computer may sleep during "
+                        "recordings\n")
+             .arg(reply.error().message()));
 }

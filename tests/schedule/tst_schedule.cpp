@@ -1,7 +1,10 @@
 #include <csignal>
 #include <ctime>
 
+#include <fcntl.h>
+#include <poll.h>
 #include <sys/prctl.h>
+#include <unistd.h>
 
 #include <QDBusConnection>
 #include <QDBusUnixFileDescriptor>
@@ -45,16 +48,32 @@ class Logind : public QObject
 public:
     QStringList inhibits;
 
+    // The last lock lasts while the write end of its pipe is open anywhere.
+    bool lockHeld() const
+    {
+        pollfd hangUp{m_lockEnd.fileDescriptor(), 0, 0};
+        return ::poll(&hangUp, 1, 0) == 0;
+    }
+
 public Q_SLOTS:
     QDBusUnixFileDescriptor Inhibit(const QString &what, const QString &, const QString &,
                                     const QString &mode)
     {
         inhibits.append(what + u' ' + mode);
-        return QDBusUnixFileDescriptor(0);
+        int ends[2];
+        if (::pipe2(ends, O_CLOEXEC) != 0)
+            qFatal("no pipe");
+        m_lockEnd.giveFileDescriptor(ends[0]);
+        QDBusUnixFileDescriptor lock;
+        lock.giveFileDescriptor(ends[1]);
+        return lock;
     }
 
 Q_SIGNALS:
     void PrepareForSleep(bool start);
+
+private:
+    QDBusUnixFileDescriptor m_lockEnd;
 };
 
 } // namespace
@@ -168,9 +187,11 @@ private Q_SLOTS:
         r.schedule();
         fakeNow = at(monday, 10, 4);
         WakeNotifier::instance().checkClock();
-        r.startCapture(); // both captures fail at once on the default "http://"
+        // Both captures fail at once on the default "http://".
+        QTRY_VERIFY(!r.isCapturing());
+        r.startCapture();
         QCOMPARE(r.logText().count(QStringLiteral("Started recording")), 2);
-        QCOMPARE(r.logText().count(QStringLiteral("the computer may sleep")), 1);
+        QTRY_COMPARE(r.logText().count(QStringLiteral("the computer may sleep")), 1);
     }
 
     void logindLocksAndWakes()
@@ -192,13 +213,25 @@ private Q_SLOTS:
               QStringLiteral("http://127.0.0.1:%1/").arg(station.serverPort())}});
         auto first = std::make_unique<Recording>(settings);
         Recording second(settings);
+        SleepInhibitor &inhibitor = SleepInhibitor::instance();
         first->startCapture();
         second.startCapture();
+        QTRY_VERIFY(inhibitor.isLocked());
         second.stopCapture();
-        QVERIFY(SleepInhibitor::instance().isLocked());
+        QTRY_VERIFY(!second.isCapturing());
+        QVERIFY(inhibitor.isLocked() && logind.lockHeld());
         first.reset();
-        QVERIFY(!SleepInhibitor::instance().isLocked());
+        QVERIFY(!inhibitor.isLocked());
+        QTRY_VERIFY(!logind.lockHeld());
         QCOMPARE(logind.inhibits, QStringList{QStringLiteral("sleep block")});
+        // Asking returns before the answer; a lock that comes after its holder
+        // ended is let go as it comes.
+        inhibitor.acquire(this, [](const QString &line) { QFAIL(qPrintable(line)); });
+        QVERIFY(!inhibitor.isLocked());
+        inhibitor.release();
+        QTRY_COMPARE(logind.inhibits.size(), 2);
+        QTRY_VERIFY(!logind.lockHeld());
+        QVERIFY(!inhibitor.isLocked());
         QSignalSpy woke(&WakeNotifier::instance(), &WakeNotifier::woke);
         Q_EMIT logind.PrepareForSleep(false);
         QVERIFY(woke.wait());
