@@ -4,14 +4,12 @@
 #include <condition_variable>
 #include <exception>
 #include <mutex>
-#include <thread>
 
 #include "handoff/scriptrunner.h"
 #include "handoff/trackhandoff.h"
 #include "values/recordingsettings.h"
 
-// What the queue and its thread share. The thread holds it for good; the queue
-// lets go of it when destroyed.
+// What the queue and its thread share; the queue outlives the thread.
 struct HandoffQueue::Worker
 {
     struct Job
@@ -23,55 +21,60 @@ struct HandoffQueue::Worker
 
     std::mutex mutex;
     std::condition_variable jobAdded;
-    std::condition_variable jobDone;
+    std::condition_variable jobDone; // also when the thread ends
     std::deque<Job> jobs;
     std::deque<TrackHandoff::Outcome> outcomes; // of the jobs done, in order
     bool busy = false;
-    HandoffQueue *queue = nullptr; // told of each outcome while it exists
+    bool quitting = false; // no job starts any more: the thread is to end
+    bool ended = false;    // the thread has nothing left to do but return
     // Loaded, run and kept on the thread only; asked to stop from the queue's.
     ScriptRunner runner;
 
     bool isIdle() const { return jobs.empty() && !busy; }
-    static void run(std::shared_ptr<Worker> worker);
+    void run(HandoffQueue *queue);
 };
 
-void HandoffQueue::Worker::run(const std::shared_ptr<Worker> worker)
+void HandoffQueue::Worker::run(HandoffQueue *const queue)
 {
-    std::unique_lock lock(worker->mutex);
+    std::unique_lock lock(mutex);
     for (;;) {
-        worker->jobAdded.wait(lock, [&worker] { return !worker->jobs.empty(); });
-        const Job job = std::move(worker->jobs.front());
-        worker->jobs.pop_front();
-        worker->busy = true;
+        jobAdded.wait(lock, [this] { return !jobs.empty() || quitting; });
+        if (quitting)
+            break;
+        const Job job = std::move(jobs.front());
+        jobs.pop_front();
+        busy = true;
         lock.unlock();
         TrackHandoff::Outcome outcome;
         try {
-            outcome =
-                TrackHandoff::handOver(worker->runner, job.settings, job.track, job.stationGenre);
+            outcome = TrackHandoff::handOver(runner, job.settings, job.track, job.stationGenre);
         } catch (const std::exception &error) {
             outcome.error =
                 QStringLiteral("internal error: %1").arg(QString::fromUtf8(error.what()));
         }
         lock.lock();
-        worker->busy = false;
-        worker->outcomes.push_back(std::move(outcome));
-        // Under the lock, so the queue cannot be destroyed meanwhile.
-        if (worker->queue)
-            QMetaObject::invokeMethod(worker->queue, &HandoffQueue::deliver, Qt::QueuedConnection);
-        worker->jobDone.notify_all();
+        busy = false;
+        outcomes.push_back(std::move(outcome));
+        QMetaObject::invokeMethod(queue, &HandoffQueue::deliver, Qt::QueuedConnection);
+        jobDone.notify_all();
     }
+    ended = true;
+    jobDone.notify_all();
 }
 
-HandoffQueue::HandoffQueue() : m_worker(std::make_shared<Worker>())
-{
-    m_worker->queue = this;
-    std::thread(&Worker::run, m_worker).detach();
-}
+HandoffQueue::HandoffQueue(QObject *parent)
+    : QObject(parent), m_worker(std::make_unique<Worker>()),
+      m_thread(&Worker::run, m_worker.get(), this)
+{}
 
+// Without shutdown() first (a test, a queue of a short life) the wait is for a
+// script that can only be between Lua instructions or in a short C call.
 HandoffQueue::~HandoffQueue()
 {
-    const std::lock_guard lock(m_worker->mutex);
-    m_worker->queue = nullptr;
+    if (m_thread.joinable()) {
+        stopWorker();
+        m_thread.join();
+    }
 }
 
 HandoffQueue &HandoffQueue::shared()
@@ -83,11 +86,13 @@ HandoffQueue &HandoffQueue::shared()
 void HandoffQueue::add(const RecordingSettings &settings, const Track &track,
                        const QString &stationGenre, QObject *receiver, Done done)
 {
-    m_waiting.push_back({receiver, std::move(done)});
     {
         const std::lock_guard lock(m_worker->mutex);
+        if (m_worker->quitting)
+            return;
         m_worker->jobs.push_back({settings, track, stationGenre});
     }
+    m_waiting.push_back({receiver, std::move(done)});
     m_worker->jobAdded.notify_one();
 }
 
@@ -116,13 +121,39 @@ bool HandoffQueue::waitForQuit()
     return true;
 }
 
+bool HandoffQueue::shutdown(const std::chrono::steady_clock::time_point deadline)
+{
+    if (!m_thread.joinable())
+        return true;
+    stopWorker();
+    {
+        std::unique_lock lock(m_worker->mutex);
+        if (!m_worker->jobDone.wait_until(lock, deadline, [this] { return m_worker->ended; }))
+            return false;
+    }
+    m_thread.join();
+    m_waiting.clear();
+    return true;
+}
+
+void HandoffQueue::stopWorker()
+{
+    {
+        const std::lock_guard lock(m_worker->mutex);
+        m_worker->quitting = true;
+        m_worker->jobs.clear();
+    }
+    m_worker->runner.setStopRequested(true);
+    m_worker->jobAdded.notify_one();
+}
+
 void HandoffQueue::deliver()
 {
     for (;;) {
         TrackHandoff::Outcome outcome;
         {
             const std::lock_guard lock(m_worker->mutex);
-            if (m_worker->outcomes.empty())
+            if (m_worker->outcomes.empty() || m_worker->quitting)
                 return;
             outcome = std::move(m_worker->outcomes.front());
             m_worker->outcomes.pop_front();

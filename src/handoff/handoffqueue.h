@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <thread>
 
 #include <QObject>
 #include <QPointer>
@@ -20,9 +21,11 @@ struct RecordingSettings;
 // recordings never edit a playlist at once. The script's Lua state lives on
 // that thread.
 //
-// The thread lasts as long as the process and is never waited for at exit: a
-// script stuck in one C call (a string pattern that backtracks badly, a slow
-// disk) cannot be stopped, and must not keep Skyvane from ending.
+// The thread belongs to the queue and ends with shutdown(), which stops a
+// running script and joins the thread. A script stuck in one C call (a string
+// pattern that backtracks badly, a hung network share) cannot be stopped: then
+// shutdown gives up at its deadline and the thread still runs, and the process
+// must end without tearing down what the script may be using (see main.cpp).
 class HandoffQueue : public QObject
 {
     Q_OBJECT
@@ -37,19 +40,23 @@ public:
     static constexpr std::chrono::seconds quitLimit{10};
     static constexpr std::chrono::seconds quitGrace{1};
 
+    // Made on the main thread: results arrive there.
+    explicit HandoffQueue(QObject *parent = nullptr);
+    // Joins the thread, stopping a running script, however long a C call it
+    // is in takes: call shutdown() first.
     ~HandoffQueue() override;
 
     // The process's one queue, made at the first call, which must come from the
-    // main thread: results arrive there.
+    // main thread.
     static HandoffQueue &shared();
 
     // Queues the hand-off of a track that is on the disk, and returns at once.
     // done runs later on the main thread, from the event loop (or from
     // waitForIdle), in the order the hand-offs were added; it is skipped when
     // the receiver, an object of the main thread, is gone by then. done must
-    // not throw.
-    void add(const RecordingSettings &settings, const Track &track,
-             const QString &stationGenre, QObject *receiver, Done done);
+    // not throw. After shutdown() nothing is queued and done never runs.
+    void add(const RecordingSettings &settings, const Track &track, const QString &stationGenre,
+             QObject *receiver, Done done);
     // Blocks until every hand-off added has run, or the limit passed, then
     // runs the done of all that ran. True when none is left.
     bool waitForIdle(std::chrono::milliseconds limit);
@@ -59,6 +66,12 @@ public:
     // because Skyvane is quitting"), and waits up to quitLimit in all for one
     // stuck in a C call. True when none is left.
     bool waitForQuit();
+    // Ends the thread for good, once the list is stored: the hand-offs not
+    // begun are dropped, a running script is stopped at its next Lua
+    // instruction, and the thread is joined, waiting until deadline at most.
+    // No done runs any more. True when the thread has ended; false when a
+    // script is stuck in a C call past the deadline and the thread still runs.
+    bool shutdown(std::chrono::steady_clock::time_point deadline);
     // No hand-off is waiting, running, or waiting for its done to run.
     bool isIdle() const { return m_waiting.empty(); }
 
@@ -70,9 +83,10 @@ private:
         Done done;
     };
 
-    HandoffQueue();
     void deliver();
+    void stopWorker();
 
-    std::shared_ptr<Worker> m_worker;
+    std::unique_ptr<Worker> m_worker;
+    std::thread m_thread;          // joinable until joined by shutdown() or the destructor
     std::deque<Waiting> m_waiting; // in the order added, each until its done ran
 };

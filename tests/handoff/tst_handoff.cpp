@@ -48,6 +48,14 @@ QString writeFile(const QString &path, const QByteArray &bytes)
     return path;
 }
 
+// A track of one byte, its title sent by the station unless made.
+Track track(const QString &path, const QString &title, bool madeTitle = false)
+{
+    Track t;
+    std::tie(t.path, t.title, t.madeTitle, t.size) = std::tuple(path, title, madeTitle, 1);
+    return t;
+}
+
 // A recording with the custom artist "Skyvane" and the playlist "AC/DC\nLive".
 RecordingSettings station(bool split = false, const QString &album = {}, const QString &genre = {},
                           qint32 count = 9)
@@ -73,7 +81,7 @@ class TestHandoff : public QObject
     QString handOver(const QString &path, const RecordingSettings &settings = station())
     {
         const auto [error, note] =
-            TrackHandoff::handOver(m_runner, settings, {path, trickyTitle, false, 1}, u"Jazz"_s);
+            TrackHandoff::handOver(m_runner, settings, track(path, trickyTitle), u"Jazz"_s);
         return error.value_or(note.isEmpty() ? u"added"_s : u"added: "_s + note);
     }
     // Lua shortens file names beyond 59 bytes in its messages: the user's script
@@ -139,7 +147,7 @@ private Q_SLOTS:
                             bool split = true, qint32 count = 9, const QString &album = {},
                             const QString &genre = {}, bool made = false) {
             QTest::newRow(name) << station(split, album, genre, count)
-                                << Track{u"/x.mp3"_s, title, made, 1} << expected;
+                                << track(u"/x.mp3"_s, title, made) << expected;
         };
         row("trim; bare hyphen", u"\tJay-Z\u00a0 - T -x\t"_s, u"T -x|Station|Jay-Z|Jazz|#9"_s);
         row("digits skipped; 4th unused", u"01 - A - 2004 - B - C - D"_s, u"C|B|A|Jazz|#9"_s);
@@ -380,8 +388,7 @@ private Q_SLOTS:
         for (const QString &name : {u"waits"_s, u"gone"_s, u"next"_s}) {
             if (name != u"waits")
                 writeFile(music(name), mp3);
-            queue.add(station(), {music(name), name, false, 1}, {},
-                      name == u"gone" ? gone.get() : this,
+            queue.add(station(), track(music(name), name), {}, name == u"gone" ? gone.get() : this,
                       [&results](const std::optional<QString> &error, const QString &note) {
                           results << error.value_or(note);
                       });
@@ -400,7 +407,7 @@ private Q_SLOTS:
                 QVERIFY(queue.waitForQuit());
                 writeFile(music(name), mp3);
             }
-            queue.add(station(), {music(name), name, false, 1}, {}, this,
+            queue.add(station(), track(music(name), name), {}, this,
                       [&results](const std::optional<QString> &error, const QString &note) {
                           results << error.value_or(note);
                       });
@@ -409,6 +416,28 @@ private Q_SLOTS:
         QCOMPARE(results.mid(2), QStringList({m_userScript + u":2: the script was stopped "
                                                              u"because Skyvane is quitting"_s,
                                               u"again"_s}));
+    }
+
+    // Shutting down stops a script that would wait for ever (far within its
+    // 30 s) and joins the thread; nothing is handed over after.
+    void shutdownJoinsTheThread()
+    {
+        writeFile(m_userScript,
+                  "function add_tune(path)\n  os.remove(path)\n  while not io.open(path) do end\n"
+                  "end");
+        HandoffQueue queue;
+        int done = 0;
+        for (const QString &name : {u"stuck"_s, u"later"_s}) {
+            const QString path = writeFile(music(name), mp3);
+            if (name == u"later")
+                QVERIFY(queue.shutdown(std::chrono::steady_clock::now() + HandoffQueue::quitLimit));
+            queue.add(station(), track(path, name), {}, this,
+                      [&done](const std::optional<QString> &, const QString &) { ++done; });
+            if (name == u"stuck")
+                QTRY_VERIFY(!QFile::exists(path)); // the script runs
+        }
+        QCoreApplication::processEvents();
+        QVERIFY(queue.isIdle() && done == 0 && QFile::exists(music(u"later"_s)));
     }
 
     // A tag that cannot be written says why, as the system does (here a
