@@ -10,11 +10,9 @@
 #include <QSaveFile>
 #include <QSemaphore>
 
-#include "model/recordinglist.h"
 #include "platform/descriptorlimit.h"
 
-ListWriter::ListWriter(std::function<Rows()> rows, QObject *parent)
-    : QObject(parent), m_rows(std::move(rows))
+ListWriter::ListWriter(QObject *parent) : QObject(parent)
 {
     hasThread();
 }
@@ -31,26 +29,25 @@ bool ListWriter::hasThread()
 
 ListWriter::~ListWriter() = default;
 
-void ListWriter::request()
+void ListWriter::request(const QString &path, Rows rows)
 {
-    m_requested = true;
+    m_pending = Job{path, std::move(rows)};
     if (!m_writing)
         startWrite();
 }
 
 void ListWriter::startWrite()
 {
-    m_requested = false;
     m_writing = true;
-    auto job = [this, path = RecordingList::filePath(), rows = m_rows()] {
-        const QString error = write(path, rows);
+    auto job = [this, pending = *std::exchange(m_pending, std::nullopt)] {
+        const QString error = write(pending.path, pending.rows);
         QMetaObject::invokeMethod(
             this, [this, error] { writeFinished(error); }, Qt::QueuedConnection);
     };
     // Without a thread, which only a process short of descriptors from the
     // start lacks, the list is written here.
     if (hasThread())
-        m_pool.start(job);
+        m_pool.start(std::move(job));
     else
         job();
 }
@@ -59,12 +56,14 @@ void ListWriter::writeFinished(const QString &error)
 {
     m_writing = false;
     Q_EMIT written(error);
-    if (m_requested)
+    if (m_pending)
         startWrite();
 }
 
 void ListWriter::waitForWrite()
 {
+    if (!m_writing)
+        return;
     // A task added now runs once the write under way is done;
     // QThreadPool::waitForDone() would end the thread.
     if (m_threaded) {
@@ -73,24 +72,25 @@ void ListWriter::waitForWrite()
         done.acquire();
     }
     // Delivers the write's end now, before anything is written here.
-    const bool requested = std::exchange(m_requested, false);
+    std::optional<Job> pending = std::exchange(m_pending, std::nullopt);
     QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
-    m_requested = requested;
+    if (!m_pending)
+        m_pending = std::move(pending);
 }
 
-QString ListWriter::writeNow()
+QString ListWriter::writeNow(const QString &path, const Rows &rows)
 {
     waitForWrite();
-    m_requested = false;
-    return write(RecordingList::filePath(), m_rows());
+    m_pending.reset();
+    return write(path, rows);
 }
 
 void ListWriter::flush()
 {
     waitForWrite();
-    if (m_requested) {
-        const QString error = writeNow();
-        Q_EMIT written(error);
+    if (m_pending) {
+        const Job pending = *std::exchange(m_pending, std::nullopt);
+        Q_EMIT written(write(pending.path, pending.rows));
     }
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include <functional>
+#include <optional>
 #include <vector>
 
 #include <QObject>
@@ -10,9 +10,9 @@
 #include "values/recordingsettings.h"
 
 // Writes the list file, atomically and durably, off the event loop. Requests
-// that come while a write is under way make one more write, of the state at
-// its start: a thousand captures ending at once write the file a handful of
-// times, not a thousand, and the latest state always reaches it.
+// that come while a write is under way make one more write, of the latest
+// rows requested: a thousand captures ending at once write the file a handful
+// of times, not a thousand, and the latest state always reaches it.
 class ListWriter : public QObject
 {
     Q_OBJECT
@@ -20,16 +20,16 @@ class ListWriter : public QObject
 public:
     using Rows = std::vector<RecordingSettings>;
 
-    // rows() gives the state to write; it is asked on this object's thread.
-    explicit ListWriter(std::function<Rows()> rows, QObject *parent = nullptr);
-    // Waits for a write under way; what was requested after it is written by flush().
+    explicit ListWriter(QObject *parent = nullptr);
+    // Waits for a write under way; what was requested after it is written only by flush().
     ~ListWriter() override;
 
-    // Writes the rows soon, on a worker thread.
-    void request();
-    // Writes the rows now, on this thread, once any write under way is done.
-    // Empty, or why the file could not be written.
-    QString writeNow();
+    // Writes rows to path soon, on a worker thread.
+    void request(const QString &path, Rows rows);
+    // Writes rows to path now, on this thread, once any write under way is
+    // done; a request not written yet is older, and dropped. Empty, or why
+    // the file could not be written.
+    QString writeNow(const QString &path, const Rows &rows);
     // Waits for a write under way and writes what was requested since.
     void flush();
 
@@ -42,14 +42,19 @@ Q_SIGNALS:
     void written(const QString &error);
 
 private:
+    struct Job
+    {
+        QString path;
+        Rows rows;
+    };
+
     void startWrite();
     void writeFinished(const QString &error);
     void waitForWrite();
     bool hasThread();
 
-    std::function<Rows()> m_rows;
     QThreadPool m_pool;
+    std::optional<Job> m_pending;
     bool m_threaded = false;
     bool m_writing = false;
-    bool m_requested = false;
 };

@@ -21,23 +21,16 @@ void reportOnStandardError(const QString &title, const QString &text)
 }
 } // namespace
 
-RecordingList::RecordingList(QObject *parent)
-    : QObject(parent), m_writer(
-                           [this] {
-                               ListWriter::Rows rows;
-                               rows.reserve(m_rows.size());
-                               for (const auto &row : m_rows)
-                                   rows.push_back(row->settings());
-                               return rows;
-                           },
-                           this)
+RecordingList::RecordingList(QObject *parent) : QObject(parent)
 {
     QObject::connect(&m_writer, &ListWriter::written, this, &RecordingList::storeFinished);
 }
 
+// Rows going may end captures: none of that reaches the list any more.
 RecordingList::~RecordingList()
 {
-    m_writer.flush();
+    for (const auto &row : m_rows)
+        row->disconnect(this);
 }
 
 void RecordingList::report(const QString &title, const QString &text)
@@ -148,7 +141,7 @@ bool RecordingList::store()
     // An empty list is never written: it would only wipe the user's recordings.
     if (m_rows.empty())
         return false;
-    const QString error = m_writer.writeNow();
+    const QString error = m_writer.writeNow(filePath(), snapshot());
     storeFinished(error);
     return error.isEmpty();
 }
@@ -156,12 +149,21 @@ bool RecordingList::store()
 void RecordingList::storeSoon()
 {
     if (!m_rows.empty())
-        m_writer.request();
+        m_writer.request(filePath(), snapshot());
 }
 
 void RecordingList::flushStores()
 {
     m_writer.flush();
+}
+
+ListWriter::Rows RecordingList::snapshot() const
+{
+    ListWriter::Rows rows;
+    rows.reserve(m_rows.size());
+    for (const auto &row : m_rows)
+        rows.push_back(row->settings());
+    return rows;
 }
 
 void RecordingList::storeFinished(const QString &error)

@@ -11,15 +11,14 @@
 
 // All the user's recordings, in list order, and the list file that keeps them.
 // The list owns its rows, and stores itself whenever a row's capture ends.
-// Stores run off the event loop; what was asked for is written at the latest
-// when the list goes.
+// Stores run off the event loop; flushStores() writes what was asked for. The
+// list going writes nothing.
 class RecordingList : public QObject
 {
     Q_OBJECT
 
 public:
     explicit RecordingList(QObject *parent = nullptr);
-    // Writes what storeSoon() asked for and was not written yet.
     ~RecordingList() override;
 
     // The list file: $XDG_DATA_HOME/Skyvane.reclist, computed afresh each time.
@@ -67,6 +66,7 @@ private:
     void keepAsideUnreadable(const QString &path, const QString &why);
     void keepOriginalOfRepaired(const QString &path, const QByteArray &original);
     void storeFinished(const QString &error);
+    ListWriter::Rows snapshot() const;
 
     std::vector<std::unique_ptr<Recording>> m_rows;
     ListWriter m_writer;

@@ -191,6 +191,15 @@ private Q_SLOTS:
         QCOMPARE(rows.size(), 300);
         for (const QJsonValue row : rows)
             QCOMPARE(row[u"log"].toString(), QStringLiteral("ended\n"));
+        // The list going writes nothing: a store asked for while one runs is dropped.
+        {
+            RecordingList going;
+            going.append(std::make_unique<Recording>());
+            going.storeSoon();
+            going.at(0)->log(QStringLiteral("dropped\n"));
+            going.storeSoon();
+        }
+        QVERIFY(!readAll(RecordingList::filePath()).contains("dropped"));
     }
 };
 
