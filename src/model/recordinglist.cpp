@@ -10,6 +10,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QScopeGuard>
 #include <QStandardPaths>
 
 #include "handoff/handoffqueue.h"
@@ -47,7 +48,12 @@ QString RecordingList::filePath()
 
 void RecordingList::load()
 {
+    Q_EMIT aboutToReset();
+    const auto announce = qScopeGuard([this] { Q_EMIT reset(); });
+    for (const auto &row : m_rows)
+        row->disconnect(this);
     m_rows.clear();
+    m_indexes.clear();
     const QString path = filePath();
     QFile file(path);
     if (!file.exists())
@@ -77,7 +83,7 @@ void RecordingList::load()
     for (const QJsonValue &row : document.array()) {
         // A row that is not an object has nothing to give; the others still load.
         if (row.isObject())
-            append(Recording::fromJson(row.toObject()));
+            adopt(Recording::fromJson(row.toObject()));
     }
 }
 
@@ -202,27 +208,42 @@ QString RecordingList::unusedCloneName(const QString &base) const
     }
 }
 
-int RecordingList::indexOf(const Recording *recording) const
+Recording *RecordingList::adopt(std::unique_ptr<Recording> recording)
 {
-    for (size_t i = 0; i < m_rows.size(); ++i) {
-        if (m_rows[i].get() == recording)
-            return int(i);
-    }
-    return -1;
+    Recording *row = recording.get();
+    m_indexes.insert(row, size());
+    m_rows.push_back(std::move(recording));
+    QObject::connect(row, &Recording::captureEnded, this, &RecordingList::storeSoon);
+    const auto changed = [this, row] { Q_EMIT rowChanged(indexOf(row)); };
+    QObject::connect(row, &Recording::settingsChanged, this, changed);
+    QObject::connect(row, &Recording::weekdayCleared, this, changed);
+    QObject::connect(row, &Recording::stateChanged, this, changed);
+    QObject::connect(row, &Recording::nextStartChanged, this, changed);
+    QObject::connect(row, &Recording::titleChanged, this, changed);
+    QObject::connect(row, &Recording::resultChanged, this, changed);
+    QObject::connect(row, &Recording::progressChanged, this, changed);
+    QObject::connect(row, &Recording::figuresChanged, this, changed);
+    QObject::connect(row, &Recording::capturingChanged, this, changed);
+    return row;
 }
 
 Recording *RecordingList::append(std::unique_ptr<Recording> recording)
 {
-    QObject::connect(recording.get(), &Recording::captureEnded, this, &RecordingList::storeSoon);
-    m_rows.push_back(std::move(recording));
-    return m_rows.back().get();
+    Recording *row = adopt(std::move(recording));
+    Q_EMIT rowAdded(size() - 1);
+    return row;
 }
 
 std::unique_ptr<Recording> RecordingList::takeAt(int index)
 {
+    Q_EMIT rowAboutToBeRemoved(index);
     std::unique_ptr<Recording> row = std::move(m_rows.at(size_t(index)));
     m_rows.erase(m_rows.begin() + index);
+    m_indexes.remove(row.get());
+    for (int i = index; i < size(); ++i)
+        m_indexes[at(i)] = i;
     row->disconnect(this);
+    Q_EMIT rowRemoved(index);
     return row;
 }
 

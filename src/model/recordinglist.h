@@ -3,6 +3,7 @@
 #include <memory>
 #include <vector>
 
+#include <QHash>
 #include <QObject>
 #include <QString>
 
@@ -10,9 +11,10 @@
 #include "model/recording.h"
 
 // All the user's recordings, in list order, and the list file that keeps them.
-// The list owns its rows, and stores itself whenever a row's capture ends.
-// Stores run off the event loop; flushStores() writes what was asked for. The
-// list going writes nothing.
+// The list owns its rows, announces each row added, taken or changed, and
+// stores itself whenever a row's capture ends. Stores run off the event loop;
+// flushStores() writes what was asked for. The list going writes nothing and
+// announces nothing.
 class RecordingList : public QObject
 {
     Q_OBJECT
@@ -24,7 +26,8 @@ public:
     // The list file: $XDG_DATA_HOME/Skyvane.reclist, computed afresh each time.
     static QString filePath();
 
-    // Replaces the rows with those of the list file, not scheduled yet. Leaves
+    // Replaces the rows with those of the list file, not scheduled yet, between
+    // aboutToReset() and reset(), which stand for each row taken or added. Leaves
     // the list empty when there is no usable file: the caller then adds a new
     // recording. An unreadable file is moved aside, never lost; text that is
     // not UTF-8 loses only its bad bytes, the original kept beside it.
@@ -46,8 +49,12 @@ public:
     int size() const { return int(m_rows.size()); }
     bool isEmpty() const { return m_rows.empty(); }
     Recording *at(int index) const { return m_rows.at(size_t(index)).get(); }
-    int indexOf(const Recording *recording) const;
+    // -1 when the recording is not in the list.
+    int indexOf(const Recording *recording) const { return m_indexes.value(recording, -1); }
+    // Adds the row at the end, then announces rowAdded().
     Recording *append(std::unique_ptr<Recording> recording);
+    // Announces rowAboutToBeRemoved(), takes the row, announces rowRemoved().
+    // The row announces nothing more, and is not stored.
     std::unique_ptr<Recording> takeAt(int index);
     void scheduleAll();
     // Ends every running capture, in list order, and waits at most
@@ -60,6 +67,14 @@ Q_SIGNALS:
     void problem(const QString &title, const QString &text);
     // The list file was written.
     void stored();
+    void rowAdded(int index);
+    void rowAboutToBeRemoved(int index);
+    void rowRemoved(int index);
+    // What the overview shows of the row may have changed: its settings,
+    // state, next start, title, result, figures, or whether it captures.
+    void rowChanged(int index);
+    void aboutToReset();
+    void reset();
 
 private:
     void report(const QString &title, const QString &text);
@@ -67,7 +82,9 @@ private:
     void keepOriginalOfRepaired(const QString &path, const QByteArray &original);
     void storeFinished(const QString &error);
     ListWriter::Rows snapshot() const;
+    Recording *adopt(std::unique_ptr<Recording> recording);
 
     std::vector<std::unique_ptr<Recording>> m_rows;
+    QHash<const Recording *, int> m_indexes; // the index of each row
     ListWriter m_writer;
 };

@@ -18,6 +18,7 @@
 #include "platform/stationurl.h"
 #include "platform/textscan.h"
 #include "ui/alerts.h"
+#include "ui/recordingsortmodel.h"
 #include "ui/recordingtablemodel.h"
 #include "ui_mainwindow.h"
 
@@ -41,10 +42,12 @@ QString clockText(qint64 seconds)
         .arg(seconds % 60, 2, 10, QChar(u'0'));
 }
 
-void setUpOverview(QTableView *view, RecordingTableModel *model)
+void setUpOverview(QTableView *view, RecordingSortModel *model)
 {
     view->setModel(model);
     QHeaderView *header = view->horizontalHeader();
+    header->setSortIndicator(RecordingTableModel::Name, Qt::AscendingOrder);
+    view->setSortingEnabled(true);
     header->setHighlightSections(false);
     header->setSectionResizeMode(QHeaderView::ResizeToContents);
     header->setSectionResizeMode(RecordingTableModel::Station, QHeaderView::Stretch);
@@ -55,8 +58,9 @@ void setUpOverview(QTableView *view, RecordingTableModel *model)
 
 RecordingEditor::RecordingEditor(Ui::SkyvaneWindow &ui, RecordingList &list, QWidget *window)
     : m_ui(ui), m_list(list), m_window(window), m_days(weekdayButtons(window)),
-      m_overview(new RecordingTableModel(list, this))
+      m_overview(new RecordingTableModel(list, this)), m_sorted(new RecordingSortModel(this))
 {
+    m_sorted->setSourceModel(m_overview);
     for (const RecordingSettings::Field &field : RecordingSettings::fields()) {
         if (!field.control)
             continue;
@@ -72,7 +76,7 @@ RecordingEditor::RecordingEditor(Ui::SkyvaneWindow &ui, RecordingList &list, QWi
     QSizePolicy statusPolicy = m_ui.captureStatus->sizePolicy();
     statusPolicy.setRetainSizeWhenHidden(true);
     m_ui.captureStatus->setSizePolicy(statusPolicy);
-    setUpOverview(m_ui.overview, m_overview);
+    setUpOverview(m_ui.overview, m_sorted);
     QObject::connect(m_ui.overview->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
                      &RecordingEditor::rowPicked);
 
@@ -93,7 +97,6 @@ void RecordingEditor::show(int index)
 {
     const QScopedValueRollback guard(m_selecting, true);
     release();
-    m_overview->sync();
     m_current = m_list.at(index);
     const RecordingSettings &settings = m_current->settings();
     for (const RecordingSettings::Field &field : RecordingSettings::fields()) {
@@ -114,7 +117,9 @@ void RecordingEditor::show(int index)
 
 void RecordingEditor::selectCurrent()
 {
-    const QModelIndex row = m_overview->index(m_overview->rowOf(m_current), 0);
+    // None when the filter hides it.
+    const QModelIndex row =
+        m_sorted->mapFromSource(m_overview->index(m_overview->rowOf(m_current), 0));
     const QScopedValueRollback guard(m_selecting, true);
     m_ui.overview->selectionModel()->setCurrentIndex(row, QItemSelectionModel::ClearAndSelect |
                                                               QItemSelectionModel::Rows);
@@ -126,7 +131,7 @@ void RecordingEditor::selectCurrent()
 // the controls keep what the user typed.
 void RecordingEditor::rowPicked(const QModelIndex &row)
 {
-    Recording *picked = m_overview->recordingAt(row.row());
+    Recording *picked = m_overview->recordingAt(m_sorted->mapToSource(row).row());
     if (m_selecting || !m_current || !picked || picked == m_current)
         return;
     const QScopedValueRollback guard(m_selecting, true);

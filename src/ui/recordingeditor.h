@@ -17,6 +17,7 @@ class QModelIndex;
 class QWidget;
 class Recording;
 class RecordingList;
+class RecordingSortModel;
 class RecordingTableModel;
 namespace Ui {
 class SkyvaneWindow;
@@ -41,9 +42,11 @@ public:
     int currentIndex() const;
 
     RecordingTableModel &overview() { return *m_overview; }
+    // The overview as the view shows it: sorted, by name at first, and filtered.
+    RecordingSortModel &sortedOverview() { return *m_sorted; }
 
-    // Shows row `index` of the list and follows it from now on; the overview
-    // takes in what was added to or taken from the list, and selects it.
+    // Shows row `index` of the list, follows it from now on, and selects it
+    // in the overview.
     void show(int index);
     // Stops following the recording shown, which is about to go.
     void release();
@@ -82,5 +85,6 @@ private:
     Recording *m_current = nullptr;
     std::function<bool()> m_leave;
     RecordingTableModel *m_overview; // a child
+    RecordingSortModel *m_sorted;    // a child, over m_overview
     bool m_selecting = false;        // the editor moves the overview's selection
 };

@@ -1,6 +1,5 @@
 #include "ui/recordingtablemodel.h"
 
-#include <algorithm>
 #include <array>
 
 #include <QFont>
@@ -12,11 +11,6 @@
 #include "ui/plaintext.h"
 
 namespace {
-
-bool byName(const Recording *a, const Recording *b)
-{
-    return a->name().compare(b->name(), Qt::CaseInsensitive) < 0;
-}
 
 // The weekdays as the editor's buttons name them, whatever the locale.
 QString daysText(const RecordingSettings &settings)
@@ -67,95 +61,54 @@ QString resultText(const std::optional<Recording::Result> &result)
 } // namespace
 
 RecordingTableModel::RecordingTableModel(const RecordingList &list, QObject *parent)
-    : QAbstractTableModel(parent), m_list(list)
+    : QAbstractTableModel(parent), m_list(list), m_rows(list.size())
 {
-    sync();
+    followList();
 }
 
-void RecordingTableModel::sync()
+void RecordingTableModel::followList()
 {
-    const auto inList = [this](const Recording *row) { return m_list.indexOf(row) >= 0; };
-    if (int(m_rows.size()) == m_list.size() && std::all_of(m_rows.begin(), m_rows.end(), inList))
-        return;
-    beginResetModel();
-    for (Recording *row : m_rows)
-        row->disconnect(this);
-    m_rows.clear();
-    for (int i = 0; i < m_list.size(); ++i)
-        follow(m_list.at(i));
-    std::stable_sort(m_rows.begin(), m_rows.end(), byName);
-    endResetModel();
-}
-
-void RecordingTableModel::follow(Recording *recording)
-{
-    m_rows.push_back(recording);
-    const auto changed = [this, recording] { rowChanged(recording); };
-    QObject::connect(recording, &Recording::settingsChanged, this, [this, recording] {
-        rowChanged(recording);
-        resort();
+    const RecordingList *list = &m_list;
+    QObject::connect(list, &RecordingList::rowAdded, this, [this](int row) {
+        beginInsertRows({}, row, row);
+        ++m_rows;
+        endInsertRows();
     });
-    QObject::connect(recording, &Recording::stateChanged, this, changed);
-    QObject::connect(recording, &Recording::nextStartChanged, this, changed);
-    QObject::connect(recording, &Recording::resultChanged, this, changed);
-    QObject::connect(recording, &Recording::weekdayCleared, this, changed);
-    QObject::connect(recording, &QObject::destroyed, this, &RecordingTableModel::drop);
+    QObject::connect(list, &RecordingList::rowAboutToBeRemoved, this,
+                     [this](int row) { beginRemoveRows({}, row, row); });
+    QObject::connect(list, &RecordingList::rowRemoved, this, [this] {
+        --m_rows;
+        endRemoveRows();
+    });
+    QObject::connect(list, &RecordingList::rowChanged, this, &RecordingTableModel::rowChanged);
+    QObject::connect(list, &RecordingList::aboutToReset, this,
+                     &RecordingTableModel::beginResetModel);
+    QObject::connect(list, &RecordingList::reset, this, [this] {
+        m_rows = m_list.size();
+        endResetModel();
+    });
 }
 
 Recording *RecordingTableModel::recordingAt(int row) const
 {
-    return row >= 0 && row < int(m_rows.size()) ? m_rows[size_t(row)] : nullptr;
+    return row >= 0 && row < m_rows ? m_list.at(row) : nullptr;
 }
 
 int RecordingTableModel::rowOf(const Recording *recording) const
 {
-    const auto at = std::find(m_rows.begin(), m_rows.end(), recording);
-    return at == m_rows.end() || !recording ? -1 : int(at - m_rows.begin());
+    const int row = m_list.indexOf(recording);
+    return row < m_rows ? row : -1;
 }
 
-void RecordingTableModel::rowChanged(const Recording *recording)
+void RecordingTableModel::rowChanged(int row)
 {
-    const int row = rowOf(recording);
-    if (row >= 0)
+    if (row >= 0 && row < m_rows)
         Q_EMIT dataChanged(index(row, 0), index(row, ColumnCount - 1));
-}
-
-// A renamed row moves to its place; the selection moves with it.
-void RecordingTableModel::resort()
-{
-    std::vector<Recording *> sorted = m_rows;
-    std::stable_sort(sorted.begin(), sorted.end(), byName);
-    if (sorted == m_rows)
-        return;
-    Q_EMIT layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-    const QModelIndexList before = persistentIndexList();
-    QModelIndexList after;
-    for (const QModelIndex &old : before) {
-        const auto at = std::find(sorted.begin(), sorted.end(), m_rows[size_t(old.row())]);
-        after.append(index(int(at - sorted.begin()), old.column()));
-    }
-    m_rows = std::move(sorted);
-    changePersistentIndexList(before, after);
-    Q_EMIT layoutChanged({}, QAbstractItemModel::VerticalSortHint);
-}
-
-// A recording deleted before the next sync must not stay behind as a row. It
-// is half gone already: views asking about the row on its way out get nothing.
-void RecordingTableModel::drop(const QObject *gone)
-{
-    const auto at = std::find(m_rows.begin(), m_rows.end(), gone);
-    if (at == m_rows.end())
-        return;
-    *at = nullptr;
-    const int row = int(at - m_rows.begin());
-    beginRemoveRows({}, row, row);
-    m_rows.erase(at);
-    endRemoveRows();
 }
 
 int RecordingTableModel::rowCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : int(m_rows.size());
+    return parent.isValid() ? 0 : m_rows;
 }
 
 int RecordingTableModel::columnCount(const QModelIndex &parent) const
@@ -184,6 +137,18 @@ QString RecordingTableModel::text(const Recording &recording, Column column)
     return {};
 }
 
+QVariant RecordingTableModel::sortKey(const Recording &recording, Column column)
+{
+    switch (column) {
+    case NextStart:
+        return recording.nextStart();
+    case State:
+        return int(recording.state());
+    default:
+        return text(recording, column);
+    }
+}
+
 QVariant RecordingTableModel::data(const QModelIndex &index, int role) const
 {
     const Recording *recording = recordingAt(index.row());
@@ -193,6 +158,8 @@ QVariant RecordingTableModel::data(const QModelIndex &index, int role) const
     switch (role) {
     case Qt::DisplayRole:
         return text(*recording, column);
+    case SortRole:
+        return sortKey(*recording, column);
     case Qt::ToolTipRole:
         // A cell too narrow for a long name or URL shows it whole here.
         return PlainText::toolTip(text(*recording, column));

@@ -1,27 +1,26 @@
 #pragma once
 
-#include <vector>
-
 #include <QAbstractTableModel>
 
 class Recording;
 class RecordingList;
 
-// The overview of every recording of the list, one row each, sorted by name
-// with case ignored: what it records, when it starts next, what it is doing
-// and what its last capture left. Rows follow the recordings' signals; rows
-// added to or taken from the list show after sync().
+// The overview of every recording of the list, one row each in list order:
+// what it records, when it starts next, what it is doing and what its last
+// capture left. Rows follow the list's announcements; RecordingSortModel
+// sorts and filters them.
 class RecordingTableModel : public QAbstractTableModel
 {
     Q_OBJECT
 
 public:
     enum Column { Name, Station, NextStart, Days, State, LastResult, ColumnCount };
+    // What a cell is sorted by: its text, or the next start's date and time,
+    // or the state's number (capturing first).
+    static constexpr int SortRole = Qt::UserRole;
 
     explicit RecordingTableModel(const RecordingList &list, QObject *parent = nullptr);
 
-    // Takes in the rows added to the list and drops those taken from it.
-    void sync();
     Recording *recordingAt(int row) const;
     // -1 when the recording has no row.
     int rowOf(const Recording *recording) const;
@@ -36,11 +35,12 @@ public:
     static QString text(const Recording &recording, Column column);
 
 private:
-    void follow(Recording *recording);
-    void rowChanged(const Recording *recording);
-    void resort();
-    void drop(const QObject *gone);
+    void followList();
+    void rowChanged(int row);
+    static QVariant sortKey(const Recording &recording, Column column);
 
     const RecordingList &m_list;
-    std::vector<Recording *> m_rows;
+    // How many of the list's rows the views know of: the list holds a new
+    // row already when it announces it, at its end.
+    int m_rows = 0;
 };

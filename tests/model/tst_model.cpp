@@ -12,6 +12,8 @@
 #include "model/recordinglist.h"
 #include "testmain.h"
 
+using namespace Qt::StringLiterals;
+
 namespace {
 
 QByteArray readAll(const QString &path)
@@ -169,6 +171,58 @@ private Q_SLOTS:
         QCOMPARE(problems.size(), 6); // two files moved aside, three repaired, one failed store
         QCOMPARE(readAll(path), stored);
         QVERIFY(list.store() && readAll(path).size() > 20000);
+    }
+
+    void rowSignals_data()
+    {
+        // On three rows: "+" appends, "-N" takes row N, "eN" edits row N, "x"
+        // edits the row taken last, "l" loads a list file of two rows.
+        QTest::addColumn<QString>("steps");
+        QTest::addColumn<QString>("told");
+        QTest::newRow("append") << u"+ e3"_s << u"added 3|changed 3"_s;
+        QTest::newRow("take") << u"-0 x e0 e1"_s << u"removing 0|removed 0|changed 0|changed 1"_s;
+        QTest::newRow("append after a take")
+            << u"-1 + e2"_s << u"removing 1|removed 1|added 2|changed 2"_s;
+        QTest::newRow("load") << u"l e1"_s << u"resetting|reset|changed 1"_s;
+    }
+    // Each announcement names the row's index in the list at that moment.
+    void rowSignals()
+    {
+        QFETCH(QString, steps);
+        QFETCH(QString, told);
+        writeFile(RecordingList::filePath(), "[{}, {}]");
+        RecordingList list;
+        for (int i = 0; i < 3; ++i)
+            list.append(std::make_unique<Recording>());
+        QStringList heard;
+        const auto hear = [&list, &heard](auto signal, const char *what) {
+            QObject::connect(&list, signal, &list, [&heard, what](auto... row) {
+                heard.append(
+                    QStringList{QString::fromLatin1(what), QString::number(row)...}.join(u' '));
+            });
+        };
+        hear(&RecordingList::rowAdded, "added");
+        hear(&RecordingList::rowAboutToBeRemoved, "removing");
+        hear(&RecordingList::rowRemoved, "removed");
+        hear(&RecordingList::rowChanged, "changed");
+        hear(&RecordingList::aboutToReset, "resetting");
+        hear(&RecordingList::reset, "reset");
+        std::unique_ptr<Recording> taken;
+        for (const QString &step : steps.split(u' ')) {
+            const int row = step.mid(1).toInt();
+            if (step == u"+")
+                list.append(std::make_unique<Recording>());
+            else if (step.startsWith(u'-'))
+                taken = list.takeAt(row);
+            else if (step == u"l")
+                list.load();
+            else
+                (step == u"x" ? taken.get() : list.at(row))->setSettings({});
+        }
+        QCOMPARE(heard.join(u'|'), told);
+        for (int i = 0; i < list.size(); ++i)
+            QCOMPARE(list.indexOf(list.at(i)), i);
+        QCOMPARE(list.indexOf(taken.get()), -1);
     }
 
     // Stores asked for in a storm write the file a handful of times, and the

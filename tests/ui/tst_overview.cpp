@@ -1,6 +1,7 @@
 // The overview of every recording above the editor: its rows as the
-// recordings change, picking a row to edit it, the live figures of a capture
-// and Stop during the wait before a broken capture is resumed.
+// recordings change, their order and filter, picking a row to edit it, the
+// live figures of a capture and Stop during the wait before a broken capture
+// is resumed.
 #include <QtTest>
 #include <QtWidgets>
 
@@ -9,6 +10,7 @@
 #include "testmain.h"
 #include "ui/alerts.h"
 #include "ui/mainwindow.h"
+#include "ui/recordingsortmodel.h"
 #include "ui/recordingtablemodel.h"
 
 using namespace Qt::StringLiterals;
@@ -56,14 +58,14 @@ class TestOverview : public QObject
         }
         return nullptr;
     }
-    // Moves the overview's cursor as the arrow keys do.
+    // Moves the overview's cursor to the row shown with this name, as the arrow keys do.
     void pick(const QString &name)
     {
-        RecordingTableModel &model = m_window->editor().overview();
-        ctl<QTableView>(u"overview"_s)
-            ->selectionModel()
-            ->setCurrentIndex(model.index(model.rowOf(named(name)), 0),
-                              QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+        auto *view = ctl<QTableView>(u"overview"_s);
+        const QModelIndexList rows =
+            view->model()->match(view->model()->index(0, 0), Qt::DisplayRole, name);
+        view->selectionModel()->setCurrentIndex(rows.value(0), QItemSelectionModel::ClearAndSelect |
+                                                                   QItemSelectionModel::Rows);
         QCoreApplication::processEvents();
     }
 
@@ -96,7 +98,7 @@ private Q_SLOTS:
         QTest::newRow("failed") << u"fail"_s
                                 << u"2 Dec 2026 10:00:00|Every day|Last run failed"_s + failed;
     }
-    // Rows sorted by name, case ignored, each following its recording.
+    // A row follows its recording.
     void showsEachRecording()
     {
         QFETCH(QString, run);
@@ -107,22 +109,17 @@ private Q_SLOTS:
         a.once = run == u"once"_s;
         if (run == u"no day"_s || a.once)
             a.days = {a.once, false, false, false, a.once, false, false};
-        list.append(std::make_unique<Recording>(row(u"c"_s)));
-        Recording *recording = list.append(std::make_unique<Recording>(a));
-        list.append(std::make_unique<Recording>(row(u"B"_s)));
         RecordingTableModel model(list);
+        Recording *recording = list.append(std::make_unique<Recording>(a));
         QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
         if (run == u"schedule"_s || run == u"no day"_s || a.once)
             recording->schedule();
         else
             recording->startCapture();
         QTRY_VERIFY(run == u"live"_s || !recording->isCapturing());
-        QStringList names, cells;
-        for (int r = 0; r < model.rowCount(); ++r)
-            names.append(model.index(r, RecordingTableModel::Name).data().toString());
+        QStringList cells;
         for (int c = RecordingTableModel::NextStart; c < RecordingTableModel::ColumnCount; ++c)
             cells.append(model.index(0, c).data().toString());
-        QCOMPARE(names.join(u'|'), u"a|B|c"_s);
         // A running capture's row stands out.
         QCOMPARE(model.index(0, 0).data(Qt::FontRole).value<QFont>().bold(), run == u"live"_s);
         QVERIFY2(cells.join(u'|').startsWith(shown), qPrintable(cells.join(u'|')));
@@ -130,16 +127,62 @@ private Q_SLOTS:
         recording->stopCapture();
     }
 
-    // Picking another row saves the one shown first; a refused save stays on
-    // it with what was typed. A capture's figures follow the clock and come
-    // back whole, and its name never carries a marker.
+    void sortsAndFilters_data()
+    {
+        // Rows "name@hh:mm" start every day then, the others never; the
+        // station of each ends in its place in the list.
+        QTest::addColumn<QString>("rows");
+        QTest::addColumn<int>("column");
+        QTest::addColumn<bool>("descending");
+        QTest::addColumn<QString>("filter");
+        QTest::addColumn<QString>("shown");
+        const QString shows = u"Show 46|show 7|Show 100|alpha"_s,
+                      starts = u"a@08:00|b|c@10:00|d@09:30"_s;
+        QTest::newRow("names") << shows << 0 << false << QString()
+                               << u"alpha|show 7|Show 46|Show 100"_s;
+        QTest::newRow("name holds") << shows << 0 << false << u"HOW 4"_s << u"Show 46"_s;
+        QTest::newRow("station holds") << shows << 0 << false << u"Example/3"_s << u"alpha"_s;
+        QTest::newRow("next start") << starts << 2 << false << QString() << u"d|c|a|b"_s;
+        QTest::newRow("next start down") << starts << 2 << true << QString() << u"a|c|d|b"_s;
+    }
+    // Rows added after sorting take their places.
+    void sortsAndFilters()
+    {
+        QFETCH(QString, rows);
+        QFETCH(int, column);
+        QFETCH(bool, descending);
+        QFETCH(QString, filter);
+        QFETCH(QString, shown);
+        RecordingList list;
+        RecordingTableModel model(list);
+        RecordingSortModel sorted;
+        sorted.setSourceModel(&model);
+        sorted.setFilterText(filter);
+        sorted.sort(column, descending ? Qt::DescendingOrder : Qt::AscendingOrder);
+        for (const QString &spec : rows.split(u'|')) {
+            Settings settings =
+                row(spec.section(u'@', 0, 0), u"http://a.example/%1"_s.arg(list.size()));
+            const QTime start = QTime::fromString(spec.section(u'@', 1), u"hh:mm"_s);
+            settings.startTime = start.hour() * 60 + start.minute();
+            settings.days.fill(start.isValid());
+            list.append(std::make_unique<Recording>(settings))->schedule();
+        }
+        QStringList names;
+        for (int r = 0; r < sorted.rowCount(); ++r)
+            names.append(sorted.index(r, 0).data().toString());
+        QCOMPARE(names.join(u'|'), shown);
+    }
+
+    // The overview is sorted by name, not in list order. Picking another row
+    // saves the one shown first; a refused save stays on it with what was
+    // typed. A capture's figures follow the clock and come back whole, and its
+    // name never carries a marker. A renamed row moves, still picked.
     void followsTheRowPicked()
     {
-        open({row(u"Live"_s, m_station.url(u"/live")), row(u"Other"_s)});
+        open({row(u"Other"_s), row(u"Live"_s, m_station.url(u"/live"))});
         Recording *live = named(u"Live"_s);
         live->startCapture();
         m_now = m_now.addSecs(30 * 60);
-        pick(u"Other"_s);
         ctl<QLineEdit>(u"stationField"_s)->setText(u"ftp://a.example/"_s);
         pick(u"Live"_s);
         QCOMPARE(m_told, QStringList{u"Invalid URL"_s});
@@ -153,6 +196,10 @@ private Q_SLOTS:
         QVERIFY(
             ctl<QLabel>(u"captureStatus"_s)->text().contains(u"0:30:00 recorded, 0:30:00 left"_s));
         QTRY_VERIFY(live->bytesWritten() > 0);
+        ctl<QLineEdit>(u"nameField"_s)->setText(u"Zulu"_s);
+        QVERIFY(m_window->editor().save());
+        QCOMPARE(ctl<QTableView>(u"overview"_s)->currentIndex().row(), 1);
+        QCOMPARE(ctl<QTableView>(u"overview"_s)->currentIndex().data().toString(), u"Zulu"_s);
         live->stopCapture();
     }
 
