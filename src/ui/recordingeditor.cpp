@@ -77,6 +77,8 @@ RecordingEditor::RecordingEditor(Ui::SkyvaneWindow &ui, RecordingList &list, QWi
     statusPolicy.setRetainSizeWhenHidden(true);
     m_ui.captureStatus->setSizePolicy(statusPolicy);
     setUpOverview(m_ui.overview, m_sorted);
+    // Lines are only ever added or the whole log shown anew: nothing to undo.
+    m_ui.log->setUndoRedoEnabled(false);
     QObject::connect(m_ui.overview->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
                      &RecordingEditor::rowPicked);
 
@@ -107,7 +109,7 @@ void RecordingEditor::show(int index)
     showLog();
     selectCurrent();
 
-    QObject::connect(m_current, &Recording::logAppended, this, &RecordingEditor::showLog);
+    QObject::connect(m_current, &Recording::logAppended, this, &RecordingEditor::appendLog);
     QObject::connect(m_current, &Recording::stateChanged, this, &RecordingEditor::updateEnabled);
     QObject::connect(m_current, &Recording::figuresChanged, this, &RecordingEditor::showProgress);
     QObject::connect(m_current, &Recording::resultChanged, this, &RecordingEditor::showProgress);
@@ -250,8 +252,28 @@ void RecordingEditor::showLog()
 {
     const QString &log = m_current->logText();
     m_ui.log->setPlainText(log);
-    if (log.isEmpty())
+    m_logShown = log.size();
+    if (!log.isEmpty())
+        scrollLogToEnd();
+}
+
+// A new line goes at the end; a log that lost its front to make room is shown anew.
+void RecordingEditor::appendLog(const QString &message)
+{
+    const qsizetype length = m_current->logText().size();
+    if (length != m_logShown + message.size()) {
+        showLog();
         return;
+    }
+    QTextCursor end(m_ui.log->document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(message);
+    m_logShown = length;
+    scrollLogToEnd();
+}
+
+void RecordingEditor::scrollLogToEnd()
+{
     QTextCursor cursor = m_ui.log->textCursor();
     cursor.movePosition(QTextCursor::End);
     m_ui.log->setTextCursor(cursor);

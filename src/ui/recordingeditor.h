@@ -71,6 +71,8 @@ private:
     bool check(const QString &name, const QString &station);
     void alert(const QString &title, const QString &text);
     void showLog();
+    void appendLog(const QString &message);
+    void scrollLogToEnd();
     void showProgress();
     void clearWeekday(int index);
     void rowPicked(const QModelIndex &row);
@@ -86,5 +88,6 @@ private:
     std::function<bool()> m_leave;
     RecordingTableModel *m_overview; // a child
     RecordingSortModel *m_sorted;    // a child, over m_overview
+    qsizetype m_logShown = 0;        // the length of the log the view shows
     bool m_selecting = false;        // the editor moves the overview's selection
 };
