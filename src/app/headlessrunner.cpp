@@ -26,6 +26,11 @@ bool HeadlessRunner::start()
         const Recording *row = m_list.at(i);
         QObject::connect(row, &Recording::logAppended, this,
                          [row](const QString &message) { printLogLines(row->name(), message); });
+        // What the capture came to, in the words a notification would use.
+        QObject::connect(row, &Recording::captureEnded, this, [row](const Outcome &outcome) {
+            printLogLines(row->name(),
+                          outcome.summary().replace(u'\n', QStringLiteral("; ")) + u'\n');
+        });
     }
     m_list.scheduleAll();
     return true;

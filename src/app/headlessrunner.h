@@ -7,7 +7,8 @@
 
 // Runs every recording of the list file without a window, as on a home
 // server: each line any recording logs goes to standard output as
-// "<recording name>: <line>", and SIGTERM, SIGINT or SIGHUP ends every
+// "<recording name>: <line>", followed at the end of each capture by a line
+// that sums it up ("Recording ended: 2 tracks saved"), and SIGTERM, SIGINT or SIGHUP ends every
 // capture as closing the window does, stores the list and quits.
 class HeadlessRunner : public QObject
 {

@@ -6,7 +6,6 @@
 
 #include "capture/playlisttarget.h"
 #include "capture/stationheaders.h"
-#include "handoff/handoffqueue.h"
 #include "platform/clock.h"
 #include "platform/descriptorlimit.h"
 #include "platform/failures.h"
@@ -34,6 +33,8 @@ HttpTransfer::Request stationRequest(const QString &url)
         {"User-Agent", "iTunes/4.6 (Macintosh; N; PPC)"},
     };
     request.idleTimeoutSeconds = requestIdleTimeoutSeconds;
+    // Redirects count with playlists against the capture's own limit.
+    request.maxRedirects = std::nullopt;
     return request;
 }
 
@@ -77,6 +78,14 @@ void Capture::start()
 {
     m_running = true;
     m_watchdog.start();
+    QMetaObject::invokeMethod(this, &Capture::begin, Qt::QueuedConnection);
+}
+
+void Capture::begin()
+{
+    // Stopped before it began.
+    if (!m_running)
+        return;
     if (!hasRoomOnDisk()) {
         end();
         return;
@@ -90,7 +99,6 @@ void Capture::start()
 void Capture::stop()
 {
     end();
-    m_sync.waitForIdle();
 }
 
 bool Capture::connectTo(const QString &url)
@@ -184,14 +192,16 @@ template<typename Step> void Capture::guarded(Step step)
     try {
         step();
     } catch (const NamedFailure &failure) {
-        endOnFileError(failure.reason());
+        failWithFileError(failure.reason());
     } catch (const std::exception &failure) {
-        endOnFileError(QString::fromLocal8Bit(failure.what()));
+        failWithFileError(QString::fromLocal8Bit(failure.what()));
     }
 }
 
-void Capture::endOnFileError(const QString &reason)
+void Capture::failWithFileError(const QString &reason)
 {
+    if (!m_running)
+        return;
     const QString error = QStringLiteral("File access error: %1").arg(reason);
     log(error + u'\n');
     fail(error);
@@ -313,14 +323,15 @@ void Capture::end()
     finishWhenSynced();
 }
 
-// The capture is over once its last track is on the disk and handed over.
+// The capture is over once its last track is on the disk. Never from inside
+// start() or stop(): the caller hears of the end from the event loop.
 void Capture::finishWhenSynced()
 {
-    if (m_running || m_ended || !m_sync.isIdle() || m_handingOver > 0)
+    if (m_running || m_ended || !m_sync.isIdle())
         return;
     m_ended = true;
-    log(QStringLiteral("Recording ended at %1\n").arg(Clock::displayText(Clock::now())));
-    Q_EMIT finished(m_resume);
+    QMetaObject::invokeMethod(
+        this, [this] { Q_EMIT finished(m_resume); }, Qt::QueuedConnection);
 }
 
 void Capture::audioReceived(QByteArrayView audio)
@@ -369,7 +380,8 @@ void Capture::openTrack(const QString &streamTitle)
 {
     const QString base =
         m_settings.customTitle.isEmpty() ? m_settings.name : m_settings.customTitle;
-    m_writer.open(streamTitle, base, Clock::now(), m_extension);
+    m_trackOpened = Clock::now();
+    m_writer.open(streamTitle, base, m_trackOpened, m_extension);
     m_trackClaim.release();
     Q_EMIT titleChanged(m_writer.title());
 }
@@ -377,10 +389,12 @@ void Capture::openTrack(const QString &streamTitle)
 void Capture::finishTrack(bool incomplete)
 {
     const qint32 interval = m_demuxer ? m_demuxer->interval() : 0;
-    const std::optional<Track> track =
-        m_writer.close(incomplete, m_settings.keepPartial, interval);
-    if (track)
-        m_sync.add(*track);
+    std::optional<Track> track = m_writer.close(incomplete, m_settings.keepPartial, interval);
+    if (!track)
+        return;
+    track->playingMs = m_trackOpened.msecsTo(Clock::now());
+    track->stationGenre = m_genre;
+    m_sync.add(*track);
 }
 
 void Capture::trackSynced(const Track &track, const QString &error)
@@ -389,38 +403,9 @@ void Capture::trackSynced(const Track &track, const QString &error)
         log(QStringLiteral("File access error: the track could not be saved to the disk: %1\n")
                 .arg(error));
     } else {
-        if (!m_settings.playList.isEmpty())
-            handOver(track);
-        Q_EMIT trackFinished(track.path);
+        Q_EMIT trackSaved(track);
     }
     finishWhenSynced();
-}
-
-// The script runs on the hand-off thread; the capture goes on meanwhile.
-void Capture::handOver(const Track &track)
-{
-    ++m_handingOver;
-    HandoffQueue::shared().add(m_settings, track, m_genre, this,
-                               [this](const std::optional<QString> &error, const QString &note) {
-                                   --m_handingOver;
-                                   guarded([&] { handedOver(error, note); });
-                                   finishWhenSynced();
-                               });
-}
-
-void Capture::handedOver(const std::optional<QString> &error, const QString &note)
-{
-    if (!error) {
-        log(QStringLiteral("Added track to playlist %1\n").arg(m_settings.playList));
-        if (!note.isEmpty())
-            log(note + u'\n');
-        return;
-    }
-    log(QStringLiteral("Error adding to playlist: %1\n").arg(*error));
-    // During a capture the failure ends it; at its end the log line is enough.
-    if (m_transfer)
-        throw NamedFailure(QStringLiteral("FileAddFailed"),
-                           QStringLiteral("Error adding the track to the music library"));
 }
 
 QString Capture::decode(QByteArrayView bytes) const

@@ -16,10 +16,11 @@
 
 // One live capture of a station: the transfer, the watchdog that ends it on a
 // stall or when its time is up, and the track files it writes. It tells the
-// world through signals and ends with exactly one finished().
+// world through signals and ends with exactly one finished(), never before
+// start() has returned.
 //
 // Audio runs from the transfer through the demultiplexer into the track
-// writer; each finished track goes to the music-library hand-off.
+// writer; each finished track leaves as trackSaved() once it is on the disk.
 class Capture : public QObject, private IcyDemuxer::Receiver
 {
     Q_OBJECT
@@ -30,14 +31,15 @@ public:
             QObject *parent = nullptr);
     ~Capture() override;
 
-    // Connects to the station; a station that cannot be reached ends the
-    // capture before this returns.
+    // Connects to the station soon, from the event loop.
     void start();
     // Ends the capture now: the song under way is incomplete unless its
-    // title was made up. Waits for the last track to reach the disk, never for
-    // a script: finished() has come when this returns, or comes once the
-    // capture's hand-offs are done.
+    // title was made up. Returns at once; finished() follows once the last
+    // track is on the disk.
     void stop();
+    // Ends the capture as a failure of its track files ("File access error:
+    // <reason>"), as when the music library refuses a track.
+    void failWithFileError(const QString &reason);
     // Settings saved while the capture runs apply from now on.
     void setSettings(const RecordingSettings &settings) { m_settings = settings; }
 
@@ -51,7 +53,8 @@ Q_SIGNALS:
     void logLine(const QString &line);
     void progressChanged(double percent);
     void titleChanged(const QString &title);
-    void trackFinished(const QString &path);
+    // A track is on the disk, in the order the tracks ended.
+    void trackSaved(const Track &track);
     // resume: the capture broke off early and asks to be resumed.
     void finished(bool resume);
 
@@ -72,7 +75,6 @@ private:
     void end();
     void finishWhenSynced();
     template<typename Step> void guarded(Step step);
-    void endOnFileError(const QString &reason);
 
     void audioReceived(QByteArrayView audio) override;
     void inBandHeadReceived(QByteArrayView head) override;
@@ -80,9 +82,8 @@ private:
 
     void openTrack(const QString &streamTitle);
     void finishTrack(bool incomplete);
+    void begin();
     void trackSynced(const Track &track, const QString &error);
-    void handOver(const Track &track);
-    void handedOver(const std::optional<QString> &error, const QString &note);
     QString decode(QByteArrayView bytes) const;
     void log(const QString &line) { Q_EMIT logLine(line); }
 
@@ -102,8 +103,8 @@ private:
     QString m_failure;
     qint64 m_bytesWritten = 0;
     qint64 m_lastSize = 0; // audio bytes at the previous watchdog tick
-    int m_hops = 0;        // redirects and playlists followed
-    int m_handingOver = 0; // tracks with the hand-off thread
+    QDateTime m_trackOpened;
+    int m_hops = 0; // redirects and playlists followed
     bool m_running = false;
     bool m_ended = false; // finished() sent
     bool m_resume = false;

@@ -13,7 +13,7 @@ StationHeaders StationHeaders::fromFields(const QList<QPair<QString, QString>> &
         else if (name.compare(u"icy-genre", Qt::CaseInsensitive) == 0)
             headers.genre = value;
         else if (name.compare(u"content-type", Qt::CaseInsensitive) == 0)
-            headers.mimeType = value.section(u';', 0, 0).trimmed().toLower();
+            headers.mimeType = TextScan::mediaType(value);
     }
     return headers;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "capture/capture.h"
+#include "handoff/handoffqueue.h"
 #include "platform/clock.h"
 #include "platform/sleepinhibitor.h"
 #include "schedule/nextstart.h"
@@ -69,9 +70,11 @@ void Recording::schedule()
     const QDateTime now = Clock::now();
     QDateTime next;
     if (m_settings.reconnect && m_willResume) {
-        log(QStringLiteral("Will reconnect after 15 seconds\n"));
+        log(QStringLiteral("Will reconnect after %1 seconds\n").arg(resumeDelaySeconds));
         next = now.addSecs(resumeDelaySeconds);
         m_resumePending = true;
+        if (m_result)
+            m_result->resumeAt = next;
     } else if (const std::optional<QDateTime> regular =
                    NextStart::after(m_settings, now, m_startDate)) {
         next = *regular;
@@ -108,7 +111,7 @@ Recording::State Recording::state() const
         return State::Recording;
     if (m_resumePending)
         return State::WaitingToReconnect;
-    if (m_result && !m_result->failure.isEmpty())
+    if (m_result && m_result->error())
         return State::Failed;
     return m_nextStart.isValid() ? State::Scheduled : State::Disabled;
 }
@@ -190,15 +193,17 @@ void Recording::begin(bool fromSchedule)
         m_bytesEarlier = 0;
         m_result = Result{};
     }
-    m_result->failure.clear();
+    m_result->errorText.clear();
+    m_result->resumeAt = {};
     m_willResume = false;
+    m_captureEnded = false;
 
     m_capture = new Capture(m_settings, m_startDate, this);
     QObject::connect(m_capture, &Capture::logLine, this, &Recording::log);
     QObject::connect(m_capture, &Capture::progressChanged, this, &Recording::setProgress);
     QObject::connect(m_capture, &Capture::finished, this, &Recording::captureFinished);
     QObject::connect(m_capture, &Capture::titleChanged, this, &Recording::setTitle);
-    QObject::connect(m_capture, &Capture::trackFinished, this, &Recording::trackSaved);
+    QObject::connect(m_capture, &Capture::trackSaved, this, &Recording::handOver);
     m_ticker.start();
     Q_EMIT capturingChanged(true);
     announceState();
@@ -214,9 +219,46 @@ void Recording::setTitle(const QString &title)
     Q_EMIT titleChanged(m_title);
 }
 
-void Recording::trackSaved()
+// The script runs on the hand-off thread; the capture goes on meanwhile.
+void Recording::handOver(const Track &track)
+{
+    if (m_settings.playList.isEmpty()) {
+        countSaved(track);
+        return;
+    }
+    ++m_handingOver;
+    HandoffQueue::shared().add(
+        m_settings, track, track.stationGenre, this,
+        [this, track](const std::optional<QString> &error, const QString &note) {
+            --m_handingOver;
+            handedOver(track, error, note);
+            endWhenHandedOver();
+        });
+}
+
+void Recording::handedOver(const Track &track, const std::optional<QString> &error,
+                           const QString &note)
+{
+    if (error) {
+        log(QStringLiteral("Error adding to playlist: %1\n").arg(*error));
+        // During a capture the failure ends it; at its end the log line is enough.
+        if (m_capture)
+            m_capture->failWithFileError(
+                QStringLiteral("Error adding the track to the music library"));
+    } else {
+        log(QStringLiteral("Added track to playlist %1\n").arg(m_settings.playList));
+        if (!note.isEmpty())
+            log(note + u'\n');
+    }
+    // The file is in the music folder either way.
+    countSaved(track);
+}
+
+void Recording::countSaved(const Track &track)
 {
     ++m_result->tracksSaved;
+    m_result->lastTitle = track.title;
+    Q_EMIT trackSaved(track);
     Q_EMIT resultChanged();
 }
 
@@ -228,19 +270,29 @@ void Recording::setProgress(double percent)
 
 void Recording::captureFinished(bool resume)
 {
+    m_captureEnded = true;
+    m_willResume = resume;
+    m_result->errorText = m_capture->failure();
+    endWhenHandedOver();
+}
+
+// A capture has its outcome once its last track is on the disk and handed over.
+void Recording::endWhenHandedOver()
+{
+    if (!m_capture || !m_captureEnded || m_handingOver > 0)
+        return;
     // The capture may be inside one of its own callbacks: it goes once they return.
     m_capture->deleteLater();
     m_bytesEarlier += m_capture->bytesWritten();
-    m_result->failure = m_capture->failure();
     m_capture = nullptr;
     m_endDate = Clock::now();
+    log(QStringLiteral("Recording ended at %1\n").arg(Clock::displayText(m_endDate)));
     m_ticker.stop();
     SleepInhibitor::instance().release();
     setTitle(QString());
-    m_willResume = resume;
     schedule();
     Q_EMIT capturingChanged(false);
     Q_EMIT resultChanged();
     Q_EMIT figuresChanged();
-    Q_EMIT captureEnded();
+    Q_EMIT captureEnded(*m_result);
 }

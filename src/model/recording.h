@@ -9,7 +9,9 @@
 #include <QString>
 #include <QTimer>
 
+#include "values/outcome.h"
 #include "values/recordingsettings.h"
+#include "values/track.h"
 #include "schedule/starttimer.h"
 
 class Capture;
@@ -30,11 +32,7 @@ public:
     Q_ENUM(State)
 
     // What a capture left (or, while it runs, has so far).
-    struct Result
-    {
-        int tracksSaved = 0;
-        QString failure; // "" when it ran its time or was stopped
-    };
+    using Result = Outcome;
 
     explicit Recording(const RecordingSettings &settings = {}, QObject *parent = nullptr);
     ~Recording() override;
@@ -68,12 +66,17 @@ public:
 
     // Starts a capture now ("Now"); the duration counts from now.
     void startCapture();
-    // Ends the running capture, if any.
+    // Ends the running capture, if any. Returns at once: the capture ends,
+    // with its outcome, once its last track is on the disk and handed over.
     void stopCapture();
     // The user's Stop: ends the capture, or the wait to resume one, and logs
     // that the user stopped it.
     void stopByUser();
+    // From the start of a capture until its outcome.
     bool isCapturing() const { return m_capture != nullptr; }
+    // The capture still writes or syncs tracks; once it no longer does, only
+    // hand-offs may keep it from its outcome.
+    bool isWritingTracks() const { return m_capture && !m_captureEnded; }
     double progress() const { return m_progress; }
 
     State state() const;
@@ -96,18 +99,23 @@ Q_SIGNALS:
     void settingsChanged();
     void titleChanged(const QString &title);
     void resultChanged();
+    // A track is on the disk and handed over (or, without a playlist, on the disk).
+    void trackSaved(const Track &track);
+    // A capture came to its end; outcome is lastResult().
+    void captureEnded(const Outcome &outcome);
     // Every few seconds while a capture runs: time and bytes moved on.
     void figuresChanged();
     // A "once" recording turned off today's weekday as its capture started.
     void weekdayCleared(int index);
-    // A capture ended: the list should be stored.
-    void captureEnded();
 
 private:
     void begin(bool fromSchedule);
     void setProgress(double percent);
     void captureFinished(bool resume);
-    void trackSaved();
+    void handOver(const Track &track);
+    void handedOver(const Track &track, const std::optional<QString> &error, const QString &note);
+    void countSaved(const Track &track);
+    void endWhenHandedOver();
     void setTitle(const QString &title);
     void setNextStart(const QDateTime &nextStart);
     void announceState();
@@ -124,6 +132,8 @@ private:
     qint64 m_bytesEarlier = 0; // by the captures that this one resumes
     double m_progress = 0.0;
     State m_state = State::Disabled;
+    int m_handingOver = 0;       // tracks of the capture with the hand-off thread
+    bool m_captureEnded = false; // its finished() came; hand-offs may remain
     bool m_willResume = false;
     bool m_resumePending = false;
 };

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <optional>
 
+#include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -12,10 +14,14 @@
 #include <QJsonObject>
 #include <QScopeGuard>
 #include <QStandardPaths>
+#include <QTimer>
 
 #include "handoff/handoffqueue.h"
 
 namespace {
+// How often quitting looks whether the captures' last tracks are on the disk.
+constexpr int syncPollMs = 20;
+
 void reportOnStandardError(const QString &title, const QString &text)
 {
     std::fprintf(stderr, "skyvane: %s: %s\n", qUtf8Printable(title), qUtf8Printable(text));
@@ -259,6 +265,24 @@ void RecordingList::stopAll()
     // which never changes its rows.
     for (int i = 0; i < size(); ++i)
         at(i)->stopCapture();
+    // Stop returns at once: the event loop delivers the last tracks' syncs,
+    // whose hand-offs are queued then. A disk that never answers is given up
+    // on with the hand-offs' own limit.
+    QDeadlineTimer deadline(HandoffQueue::quitLimit);
+    const auto writing = [this] {
+        return std::any_of(m_rows.begin(), m_rows.end(),
+                           [](const auto &row) { return row->isWritingTracks(); });
+    };
+    if (writing()) {
+        QEventLoop loop;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+            if (!writing() || deadline.hasExpired())
+                loop.quit();
+        });
+        poll.start(syncPollMs);
+        loop.exec();
+    }
     // The captures that still wait for a script end as their hand-offs come back.
     HandoffQueue::shared().waitForQuit();
 }

@@ -57,8 +57,9 @@ public:
     // The row announces nothing more, and is not stored.
     std::unique_ptr<Recording> takeAt(int index);
     void scheduleAll();
-    // Ends every running capture, in list order, and waits at most
-    // HandoffQueue::quitLimit for their hand-offs: what quitting does.
+    // Ends every running capture, in list order, and runs the event loop
+    // until their last tracks are on the disk and handed over, at most
+    // HandoffQueue::quitLimit for each: what quitting does.
     void stopAll();
 
 Q_SIGNALS:

@@ -18,6 +18,7 @@
 #include "platform/curldriver.h"
 #include "platform/descriptorlimit.h"
 #include "platform/stationurl.h"
+#include "platform/textscan.h"
 #include "platform/textencodings.h"
 
 namespace {
@@ -29,8 +30,6 @@ namespace {
 // transfer then costs about 47 KB of heap (64 KiB: 80 KB), leaving room for TLS
 // within 100 KB a stream.
 constexpr long receiveBufferSize = 32 * 1024;
-
-constexpr int maxRedirects = 20;
 
 // How long the receivers of one transfer may work on its data before the event
 // loop turns: curl hands over everything it has read in one go, and a station
@@ -72,11 +71,6 @@ std::optional<QString> resolveRedirect(const QString &base, const QString &locat
         return std::nullopt;
     const std::unique_ptr<char, CurlFreeDeleter> owned(resolved);
     return QString::fromUtf8(owned.get());
-}
-
-QString mediaType(const QString &contentType)
-{
-    return contentType.section(u';', 0, 0).trimmed().toLower();
 }
 
 QString exceptionText()
@@ -138,6 +132,7 @@ struct HttpTransfer::Private final : public CurlClient
     std::optional<QString> callbackError;
     std::optional<QString> socketError; // why the last socket could not be made
     int redirectCount = 0;
+    std::optional<int> maxRedirects;
     bool inHeaderBlock = false;
     bool responseDelivered = false;
     bool cancelled = false;
@@ -171,6 +166,7 @@ HttpTransferPtr HttpTransfer::start(const Request &request)
     HttpTransferPtr transfer(new HttpTransfer);
     Private &d = *transfer->d;
     d.url = QString::fromLatin1(*url);
+    d.maxRedirects = request.maxRedirects;
     d.easy.reset(curl_easy_init());
     if (!d.easy || !d.configure(request, *url, driver->http200Aliases()) ||
         !driver->attach(d.easy.get(), &d)) {
@@ -375,7 +371,7 @@ bool HttpTransfer::Private::endOfHeaders()
         return false;
     }
     response.statusCode = static_cast<int>(code);
-    response.mimeType = mediaType(response.headerValue(u"Content-Type"));
+    response.mimeType = TextScan::mediaType(response.headerValue(u"Content-Type"));
     deliverResponse();
     return !cancelled;
 }
@@ -409,7 +405,7 @@ void HttpTransfer::Private::curlTransferDone(CURLcode result)
 void HttpTransfer::Private::followRedirect()
 {
     const QString target = *std::exchange(redirectTarget, std::nullopt);
-    if (++redirectCount > maxRedirects)
+    if (maxRedirects && ++redirectCount > *maxRedirects)
         return fail(QStringLiteral("Too many redirects"));
     if (!isWebScheme(QUrl(target).scheme()))
         return fail(

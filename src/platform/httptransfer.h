@@ -1,5 +1,7 @@
 #pragma once
 
+#include <optional>
+
 #include <memory>
 
 #include <QByteArray>
@@ -51,6 +53,9 @@ public:
         // No byte (or no connection) for this long fails the transfer. A
         // stream may run for days; there is no limit on the whole transfer.
         int idleTimeoutSeconds = 300;
+        // Redirects followed before the transfer fails; none: the caller
+        // counts them from redirected() and cancels when it has had enough.
+        std::optional<int> maxRedirects = 20;
     };
 
     // Starts the transfer. Returns nullptr when it cannot be created (a URL that

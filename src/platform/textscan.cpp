@@ -75,6 +75,12 @@ QString escapeControls(QStringView text)
     return escaped;
 }
 
+QString mediaType(QStringView contentType)
+{
+    const qsizetype end = contentType.indexOf(u';');
+    return (end < 0 ? contentType : contentType.first(end)).trimmed().toString().toLower();
+}
+
 QString twoDigits(int value)
 {
     return QStringLiteral("%1").arg(value, 2, 10, QChar(u'0'));

@@ -28,6 +28,10 @@ qint32 metaInterval(QStringView text);
 // the terminal nor break a line.
 QString escapeControls(QStringView text);
 
+// The media type of a Content-Type value, in lower case: "audio/mpeg" of
+// "Audio/MPEG; charset=x".
+QString mediaType(QStringView contentType);
+
 // "07": a number of at least two digits, zero-padded.
 QString twoDigits(int value);
 

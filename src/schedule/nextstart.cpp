@@ -6,7 +6,7 @@ namespace {
 
 // Today and the same weekday next week: every weekday flag has a start in between.
 constexpr int lookAheadDays = 7;
-constexpr qint32 minutesPerDay = 24 * 60;
+constexpr qint32 minutesPerDay = RecordingSettings::minutesPerDay;
 
 // Monday 0 ... Sunday 6, whatever the locale's first day of the week.
 int weekdayIndex(const QDate &date)

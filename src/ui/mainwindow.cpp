@@ -360,13 +360,11 @@ void MainWindow::follow(Recording *recording)
                          if (capturing)
                              notifications->captureStarted(recording, recording->name());
                      });
-    QObject::connect(recording, &Recording::logAppended, notifications,
-                     [notifications, recording](const QString &line) {
-                         notifications->logLine(recording, line);
+    QObject::connect(recording, &Recording::captureEnded, notifications,
+                     [notifications, recording](const Outcome &outcome) {
+                         notifications->captureEnded(recording, recording->name(),
+                                                     outcome.summary());
                      });
-    QObject::connect(
-        recording, &Recording::captureEnded, notifications,
-        [notifications, recording] { notifications->captureEnded(recording, recording->name()); });
     QObject::connect(recording, &QObject::destroyed, notifications,
                      [notifications, recording] { notifications->forget(recording); });
 }

@@ -52,10 +52,9 @@ QString resultText(const std::optional<Recording::Result> &result)
 {
     if (!result)
         return {};
-    if (!result->failure.isEmpty())
-        return result->failure;
-    return result->tracksSaved == 1 ? QStringLiteral("1 track saved")
-                                    : QStringLiteral("%1 tracks saved").arg(result->tracksSaved);
+    if (result->error())
+        return result->errorText;
+    return Outcome::tracksSavedText(result->tracksSaved);
 }
 
 } // namespace

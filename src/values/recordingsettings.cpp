@@ -36,8 +36,6 @@ const Field table[] = {
     {"log", nullptr, &S::log, QString()},
 };
 
-constexpr qint32 minutesPerDay = 24 * 60;
-
 std::optional<qint32> integerOf(const QJsonValue &value)
 {
     if (!value.isDouble())

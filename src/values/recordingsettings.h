@@ -39,6 +39,8 @@ struct RecordingSettings
     // A recording's log reaches this length (UTF-16 units) at most before
     // its oldest logTrimAmount units are trimmed.
     static constexpr qsizetype logLimit = 16000;
+    // startTime counts minutes within one day.
+    static constexpr qint32 minutesPerDay = 24 * 60;
     static constexpr qsizetype logTrimAmount = 8000;
     // More than a growing log ever holds (under logLimit and one line, and no
     // line comes near logTrimAmount): only a file edited by hand is cut on load.

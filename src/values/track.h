@@ -10,4 +10,6 @@ struct Track
     QString title;
     bool madeTitle = false; // named from the recording and the time, not sent
     qint64 size = 0;        // bytes
+    qint64 playingMs = 0;   // how long it was being captured
+    QString stationGenre;   // as the station announced it; "" when it did not
 };

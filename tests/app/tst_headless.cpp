@@ -115,6 +115,8 @@ private Q_SLOTS:
         QVERIFY(output.contains("Idle: The recording is disabled\n") &&
                 output.count("Idle: ") == 1);
         QCOMPARE(output.count("Due Now: Next recording is at "), 2); // and again after the end
+        // The capture's outcome is summed up in the words a notification uses.
+        QVERIFY(output.contains("Due Now: Recording ended: 1 track saved, the last "));
 
         // The capture was ended, and the list stored.
         QVERIFY(list.open(QIODevice::ReadOnly) && list.readAll().contains("Recording ended at "));

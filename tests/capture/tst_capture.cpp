@@ -153,6 +153,8 @@ private Q_SLOTS:
         QTest::addColumn<int>("options");
         QTest::addColumn<QString>("log"); // lines that must come in this order
         QTest::addColumn<Tracks>("expected");
+        // "<tracks saved>|<why it failed>", the start of what every surface shows
+        QTest::addColumn<QString>("outcome");
         Route live = stream(8192, 300000, 5000, {"Artist - First"});
         live.headerFields.append(qMakePair(QByteArray("icy-genre"), QByteArray("Jazz")));
         QTest::newRow("made title, closed by the station")
@@ -160,42 +162,49 @@ private Q_SLOTS:
             << u"interval is 8192\nShoutcast genre is Jazz\nGot shoutcast data: "
                u"StreamTitle='Artist - First';\nConnection closed by the station\nRecording ended"_s
             // The end of a file with a made title cuts its last interval.
-            << Tracks{{dated + u".mp3"_s, StationSimulator::audioBytes(0, 300000 - 8192)}};
+            << Tracks{{dated + u".mp3"_s, StationSimulator::audioBytes(0, 300000 - 8192)}}
+            << u"1|Connection closed by the station"_s;
         const QList<QByteArray> titles = {"Alpha", "Beta", "Gamma", "Delta"};
         // A song's last interval belongs to the block boundary of the next.
         const Tracks songs = {{u"Beta.mp3"_s, StationSimulator::audioBytes(304000, 288000)},
                               {u"Gamma.mp3"_s, StationSimulator::audioBytes(608000, 288000)}};
         QTest::newRow("songs, partial dropped")
             << serve("/songs", stream(16000, 1000000, 0, titles)) << int(Split)
-            << u"Deleting the last (incomplete) shoutcast song\n"_s << songs;
+            << u"Deleting the last (incomplete) shoutcast song\n"_s << songs
+            << u"2|Connection closed by the station"_s;
         Tracks partial = songs;
         partial.insert(u"End of Alpha.mp3"_s, StationSimulator::audioBytes(16000, 272000));
         // The last song was cut by the end: renamed, then too small to keep.
         QTest::newRow("songs, partial kept")
             << serve("/fine", stream(16000, 1000000, 1500, titles)) << (Split | KeepPartial)
-            << u"Data size is tiny (88000 bytes), deleting song\n"_s << partial;
+            << u"Data size is tiny (88000 bytes), deleting song\n"_s << partial
+            << u"3|Connection closed by the station"_s;
         // A short body without audio is searched for a stream to follow.
         const QByteArray target = serve("/stream", stream(0, 300000)).toUtf8();
         QTest::newRow("error page with a link followed")
             << serve("/moved", Route::page("HTTP/1.0 404 Not Found", "text/html", "See " + target))
             << 0 << u"Redirecting to the first target\nConnecting to "_s + QString::fromUtf8(target)
-            << Tracks{{dated + u".mp3"_s, StationSimulator::audioBytes(0, 300000)}};
+            << Tracks{{dated + u".mp3"_s, StationSimulator::audioBytes(0, 300000)}}
+            << u"1|Connection closed by the station"_s;
         // Each track is handed over once it is on the disk; a refusal during the
         // capture ends it, and the track stays.
         QTest::newRow("handed over")
             << serve("/kept", stream(0, 300000)) << int(HandOff)
             << u"File size is 300000 bytes\nAdded track to playlist Kept\nRecording ended"_s
-            << Tracks{{dated + u".mp3"_s, StationSimulator::audioBytes(0, 300000)}};
+            << Tracks{{dated + u".mp3"_s, StationSimulator::audioBytes(0, 300000)}}
+            << u"1|Connection closed by the station"_s;
         Route refused = stream(16000, {}, 0, titles.first(3));
         refused.bytesPerSecond = 400000; // Beta is handed over while Gamma is under way
         QTest::newRow("hand-off refused")
             << serve("/refused", refused) << (Split | HandOff)
             << u"refused\nFile access error: Error adding the track to the music library\n"_s
-            << Tracks{{u"Beta.mp3"_s, StationSimulator::audioBytes(304000, 288000)}};
+            << Tracks{{u"Beta.mp3"_s, StationSimulator::audioBytes(304000, 288000)}}
+            << u"1|File access error: Error adding the track to the music library"_s;
         QTest::newRow("long body is audio")
             << serve("/long", Route::page("HTTP/1.0 200 OK", "audio/x-scpls",
                                           target.leftJustified(5000, ' ')))
-            << 0 << u"Data size is tiny (5000 bytes)"_s << Tracks();
+            << 0 << u"Data size is tiny (5000 bytes)"_s << Tracks()
+            << u"0|Connection closed by the station"_s;
         // Without icy-metaint in the answer, the head inside the body is found by sniffing.
         const QByteArray head =
             "ICY 200 OK\r\ncontent-type: application/ogg\r\nicy-metaint:8192\r\n\r\n";
@@ -208,45 +217,54 @@ private Q_SLOTS:
             << serve("/sniff", sniffed) << int(Reconnect)
             << QString::fromLatin1(head) + u"Detected ogg from icecast data\nFile access error: "
                                            u"Lost sync with shoutcast data, disconnecting\n"_s
-            << Tracks{{dated + u".ogg"_s, StationSimulator::audioBytes(0, 35 * 8192)}};
+            << Tracks{{dated + u".ogg"_s, StationSimulator::audioBytes(0, 35 * 8192)}}
+            << u"1|File access error: Lost sync with shoutcast data, disconnecting"_s;
         QTest::newRow("failed write keeps the track")
             << serve("/endless", stream(0)) << 0 << u"File access error: Could not write to "_s
-            << Tracks{{dated + u".mp3"_s, StationSimulator::audioBytes(0, fullDisk)}};
+            << Tracks{{dated + u".mp3"_s, StationSimulator::audioBytes(0, fullDisk)}}
+            << u"1|File access error: Could not write to "_s;
         // Hostile stations: an interval that is no number means no metadata; a
         // header that never ends is refused before it fills the memory.
         Route oddInterval = stream(0, 300000);
         oddInterval.headerFields.append(qMakePair(QByteArray("icy-metaint"), QByteArray("-abc")));
         QTest::newRow("interval not a number")
             << serve("/odd", oddInterval) << 0 << u"Recording ended"_s
-            << Tracks{{dated + u".mp3"_s, StationSimulator::audioBytes(0, 300000)}};
+            << Tracks{{dated + u".mp3"_s, StationSimulator::audioBytes(0, 300000)}}
+            << u"1|Connection closed by the station"_s;
         Route endless = stream(0, 300000);
         endless.headerFields.append(qMakePair(QByteArray("x-filler"), QByteArray(300000, 'a')));
-        QTest::newRow("endless header") << serve("/endless-head", endless) << 0
-                                        << u"Connection failed with error: "_s << Tracks();
+        QTest::newRow("endless header")
+            << serve("/endless-head", endless) << 0 << u"Connection failed with error: "_s
+            << Tracks() << u"0|Connection failed: "_s;
         // The station hangs up without a word.
-        QTest::newRow("no answer") << serve("/silent", Route{std::nullopt}) << 0
-                                   << u"Connection failed with error: "_s << Tracks();
+        QTest::newRow("no answer")
+            << serve("/silent", Route{std::nullopt}) << 0 << u"Connection failed with error: "_s
+            << Tracks() << u"0|Connection failed: "_s;
         // Two captures in one minute, as two recordings of one station would.
         QTest::newRow("same name twice")
             << serve("/twice", stream(0, 300000)) << int(Twice) << QString()
             << Tracks{{dated + u".mp3"_s, StationSimulator::audioBytes(0, 300000)},
-                      {dated + u" (2).mp3"_s, StationSimulator::audioBytes(0, 300000)}};
+                      {dated + u" (2).mp3"_s, StationSimulator::audioBytes(0, 300000)}}
+            << u"1|Connection closed by the station"_s;
         const QString giveUp = u"Too many redirects and playlists (more than 10), giving up\n"_s;
         const QString loop = m_station->url(u"/loop"_s);
         m_station->setRoute("/loop", Route::redirect(302, loop.toUtf8()));
-        QTest::newRow("redirect to itself") << loop << int(Reconnect) << giveUp << Tracks();
+        QTest::newRow("redirect to itself") << loop << int(Reconnect) << giveUp << Tracks()
+                                            << u"0|Too many redirects and playlists"_s;
         const QString pls = m_station->url(u"/self.pls"_s);
         m_station->setRoute(
             "/self.pls", Route::page("HTTP/1.0 200 OK", "audio/x-scpls", "File1=" + pls.toUtf8()));
-        QTest::newRow("playlist of itself") << pls << int(Reconnect) << giveUp << Tracks();
+        QTest::newRow("playlist of itself") << pls << int(Reconnect) << giveUp << Tracks()
+                                            << u"0|Too many redirects and playlists"_s;
         QTest::newRow("no room on the disk")
             << serve("/full", stream(0)) << int(NoRoom)
-            << u"MB kept free: ending recording\nRecording ended"_s << Tracks();
+            << u"MB kept free: ending recording\nRecording ended"_s << Tracks()
+            << u"0|Not enough free space on the disk"_s;
         QTest::newRow("no station address")
             << u"http://"_s << 0
             << u"Invalid station URL: the address names no host\nCan not open connection to the "
                u"station. Recording failed\n"_s
-            << Tracks();
+            << Tracks() << u"0|Can not open connection to the station"_s;
     }
     void captures()
     {
@@ -254,7 +272,9 @@ private Q_SLOTS:
         QFETCH(int, options);
         QFETCH(QString, log);
         QFETCH(Tracks, expected);
+        QFETCH(QString, outcome);
         Recording r(station(url, options));
+        QSignalSpy ended(&r, &Recording::captureEnded);
         const qsizetype requestsBefore = m_station->requests().size();
         for (int run = 0; run < (options & Twice ? 2 : 1); ++run) {
             r.startCapture();
@@ -275,6 +295,13 @@ private Q_SLOTS:
         const bool resumes = (options & Reconnect) && !r.logText().contains(u"Too many"_s);
         QCOMPARE(r.nextStart(),
                  resumes ? m_now.addSecs(15) : QDateTime(QDate(2026, 12, 10), QTime(10, 0)));
+        // One outcome for each capture, the one the recording keeps.
+        QCOMPARE(ended.size(), options & Twice ? 2 : 1);
+        const auto told = ended.last().first().value<Outcome>();
+        QCOMPARE(told.summary(), r.lastResult()->summary());
+        const QString shown = QString::number(told.tracksSaved) + u'|' + told.errorText;
+        QVERIFY2(shown.startsWith(outcome), qPrintable(shown));
+        QCOMPARE(told.resumeAt, resumes ? r.nextStart() : QDateTime());
     }
 
     void watchdog_data()
@@ -319,6 +346,8 @@ private Q_SLOTS:
                                          networkWaitMs);
             m_now = start.addSecs(60 * minute);
             tickWatchdog(r);
+            // A capture that ended says so from the event loop.
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::MetaCall);
         }
         if (event == Event::FloorReached) {
             QVERIFY(r.logText().contains(u" at 1 minutes\nOnly "_s));
@@ -405,7 +434,8 @@ private Q_SLOTS:
             }
             int refused = 0;
             for (const Recording *r : rows) {
-                const bool failed = r->lastResult()->failure.startsWith(u"Too many open files: "_s);
+                const bool failed =
+                    r->lastResult()->errorText.startsWith(u"Too many open files: "_s);
                 refused += failed;
                 QVERIFY(r->logText().contains(
                     failed ? u"kept free for storing the list and finishing the tracks. "

@@ -206,26 +206,21 @@ private Q_SLOTS:
     void notifiesCaptures_data()
     {
         QTest::addColumn<bool>("tellStarts");
-        QTest::addColumn<QString>("lines");
+        QTest::addColumn<QString>("failure");
         QTest::addColumn<QString>("told");
-        // A removed track file is no failure: the capture goes on in a new one.
-        QTest::newRow("ended") << false
-                               << u"File size is 9 bytes|File access error: the track file was "
-                                  "removed, going on in a new file|File size is 8 bytes"_s
-                               << u"a:Recording ended: 2 tracks saved"_s;
-        QTest::newRow("started, failed, retried")
-            << true << u"Connection failed with error: refused|Will reconnect after 15 seconds"_s
-            << u"a:Recording started|a:Recording failed: Connection failed with error: "
-               "refused\n0 tracks saved; trying again in 15 seconds"_s;
+        QTest::newRow("ended") << false << QString() << u"a:Recording ended: 2 tracks saved"_s;
+        QTest::newRow("started, failed") << true << u"Connection stalled"_s
+                                         << u"a:Recording started|a:Recording failed: "
+                                            "Connection stalled\n2 tracks saved"_s;
         // A station's words are escaped: servers read the body as markup.
-        QTest::newRow("markup") << false << u"Connection failed with error: <b>R&B</b>"_s
-                                << u"a:Recording failed: Connection failed with error: "
-                                   "&lt;b&gt;R&amp;B&lt;/b&gt;\n0 tracks saved"_s;
+        QTest::newRow("markup") << false << u"Connection failed: <b>R&B</b>"_s
+                                << u"a:Recording failed: Connection failed: "
+                                   "&lt;b&gt;R&amp;B&lt;/b&gt;\n2 tracks saved"_s;
     }
     void notifiesCaptures()
     {
         QFETCH(bool, tellStarts);
-        QFETCH(QString, lines);
+        QFETCH(QString, failure);
         QFETCH(QString, told);
         if (m_bus.state() != QProcess::Running)
             QSKIP("needs dbus-daemon");
@@ -235,9 +230,7 @@ private Q_SLOTS:
         QObject source;
         notifications.captureStarted(&source, u"a"_s);
         QTRY_COMPARE(m_service.told.size(), int(tellStarts));
-        for (const QString &line : lines.split(u'|'))
-            notifications.logLine(&source, line + u'\n');
-        notifications.captureEnded(&source, u"a"_s);
+        notifications.captureEnded(&source, u"a"_s, Outcome{2, {}, failure, {}}.summary());
         QTRY_COMPARE(m_service.told.join(u'|'), told);
     }
 
