@@ -2,14 +2,14 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
+#include <mutex>
 
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
-#include <QSemaphore>
 #include <QThreadPool>
 
 #include "platform/descriptorlimit.h"
@@ -75,25 +75,36 @@ bool hasSyncThread()
 
 } // namespace
 
-TrackSync::TrackSync(QObject *parent) : QObject(parent)
+// What a sync on the worker reports to: the TrackSync while it exists. A
+// TrackSync that goes (a capture deleted while it ends) never waits for its
+// syncs; they still finish on the worker, and their reports are dropped.
+struct TrackSync::Receiver
 {
+    std::mutex mutex;
+    TrackSync *sync = nullptr;
+};
+
+TrackSync::TrackSync(QObject *parent) : QObject(parent), m_receiver(std::make_shared<Receiver>())
+{
+    m_receiver->sync = this;
     hasSyncThread();
 }
 
-// A sync under way refers to this object; what it would deliver goes with it.
 TrackSync::~TrackSync()
 {
-    if (m_pending > 0)
-        waitForSyncs();
+    const std::lock_guard lock(m_receiver->mutex);
+    m_receiver->sync = nullptr;
 }
 
 void TrackSync::add(const Track &track)
 {
     ++m_pending;
-    auto sync = [this, track] {
+    auto sync = [receiver = m_receiver, track] {
         const QString error = makeDurable(track.path);
-        QMetaObject::invokeMethod(
-            this, [this, track, error] { deliver(track, error); }, Qt::QueuedConnection);
+        const std::lock_guard lock(receiver->mutex);
+        if (TrackSync *const to = receiver->sync)
+            QMetaObject::invokeMethod(
+                to, [to, track, error] { to->deliver(track, error); }, Qt::QueuedConnection);
     };
     // Without a thread, which only a process short of descriptors from the
     // start lacks, the sync is done here.
@@ -101,23 +112,6 @@ void TrackSync::add(const Track &track)
         syncPool().start(sync);
     else
         sync();
-}
-
-void TrackSync::waitForIdle()
-{
-    waitForSyncs();
-    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
-}
-
-// The thread takes its work in order: when a task added now runs, every sync
-// added before it is done. QThreadPool::waitForDone() would end the thread.
-void TrackSync::waitForSyncs()
-{
-    if (!hasSyncThread())
-        return;
-    QSemaphore done;
-    syncPool().start([&done] { done.release(); });
-    done.acquire();
 }
 
 void TrackSync::deliver(const Track &track, const QString &error)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 #include <QObject>
 #include <QString>
 
@@ -19,8 +21,6 @@ public:
 
     void add(const Track &track);
     bool isIdle() const { return m_pending == 0; }
-    // Blocks until every track added is on the disk, and delivers them now.
-    void waitForIdle();
 
 Q_SIGNALS:
     // In the order the tracks were added. error is empty when the track is on
@@ -28,8 +28,10 @@ Q_SIGNALS:
     void synced(const Track &track, const QString &error);
 
 private:
-    void deliver(const Track &track, const QString &error);
-    void waitForSyncs();
+    struct Receiver;
 
+    void deliver(const Track &track, const QString &error);
+
+    std::shared_ptr<Receiver> m_receiver;
     int m_pending = 0;
 };
