@@ -35,6 +35,8 @@ public:
     // One capture fewer.
     void release();
     bool isLocked() const { return m_lock.isValid(); }
+    // logind's answer is awaited.
+    bool isAsking() const { return m_call != nullptr; }
 
 private:
     SleepInhibitor() = default;
