@@ -1,5 +1,7 @@
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <optional>
@@ -13,6 +15,7 @@
 #include "app/headlessrunner.h"
 #include "app/instancelock.h"
 #include "app/terminationsignals.h"
+#include "handoff/handoffqueue.h"
 #include "platform/descriptorlimit.h"
 #include "ui/alerts.h"
 #include "ui/mainwindow.h"
@@ -44,12 +47,33 @@ void describe(QCommandLineParser &parser)
         QStringLiteral("Start hidden in the tray (as when started with the desktop).")));
 }
 
+// Joins the hand-off thread once the list is on the disk; quitting has given
+// the scripts their time already (RecordingList::stopAll), this a last grace to
+// one asked to stop just now. A script stuck in one C call (a pattern that
+// backtracks, a hung network share) cannot be stopped, and its thread not
+// joined: static destructors and Qt's teardown would pull Lua, TagLib and Qt
+// from under it. Skyvane then ends here without them; the list is stored, so
+// flushing the output is all that is left to do.
+int endHandoffs(int result)
+{
+    const auto deadline = std::chrono::steady_clock::now() + HandoffQueue::quitGrace;
+    if (HandoffQueue::shared().shutdown(deadline))
+        return result;
+    std::fprintf(stderr, "skyvane: a hand-off script did not stop; ending without it\n");
+    std::fflush(nullptr);
+    std::quick_exit(result);
+}
+
 int runHeadless()
 {
-    HeadlessRunner runner;
-    if (!runner.start())
-        return 1;
-    return QCoreApplication::exec();
+    int result = 0;
+    {
+        HeadlessRunner runner;
+        if (!runner.start())
+            return 1;
+        result = QCoreApplication::exec();
+    } // quitting has stored the list (HeadlessRunner::shutDown)
+    return endHandoffs(result);
 }
 
 int runWindow(InstanceLock &lock, bool minimized)
@@ -86,7 +110,7 @@ int runWindow(InstanceLock &lock, bool minimized)
     // ends whatever started since, or everything when the application quit
     // another way, before the recordings go.
     window.stopAndSave();
-    return result;
+    return endHandoffs(result);
 }
 
 // Says on standard error why Skyvane ends; a window start shows it in an alert
