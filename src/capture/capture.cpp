@@ -248,9 +248,7 @@ void Capture::checkProgress()
         return;
     }
     m_lastSize = size;
-    // A zero duration ends at the first tick; show it as complete.
     const qint32 duration = m_settings.duration;
-    Q_EMIT progressChanged(duration > 0 ? minutes * 100.0 / duration : 100.0);
     if (minutes >= duration) {
         log(QStringLiteral("Recording complete (%1 minutes), closing connection\n").arg(duration));
         end();

@@ -51,7 +51,6 @@ public:
 
 Q_SIGNALS:
     void logLine(const QString &line);
-    void progressChanged(double percent);
     void titleChanged(const QString &title);
     // A track is on the disk, in the order the tracks ended.
     void trackSaved(const Track &track);

@@ -178,7 +178,6 @@ void Recording::begin(bool fromSchedule)
     m_resumePending = false;
     setNextStart(QDateTime());
     const QDateTime now = Clock::now();
-    setProgress(0.0);
     log(QStringLiteral("Started recording  at %1\n").arg(Clock::displayText(now)));
     if (const QString note = SleepInhibitor::instance().hold(); !note.isEmpty())
         log(note);
@@ -200,7 +199,6 @@ void Recording::begin(bool fromSchedule)
 
     m_capture = new Capture(m_settings, m_startDate, this);
     QObject::connect(m_capture, &Capture::logLine, this, &Recording::log);
-    QObject::connect(m_capture, &Capture::progressChanged, this, &Recording::setProgress);
     QObject::connect(m_capture, &Capture::finished, this, &Recording::captureFinished);
     QObject::connect(m_capture, &Capture::titleChanged, this, &Recording::setTitle);
     QObject::connect(m_capture, &Capture::trackSaved, this, &Recording::handOver);
@@ -262,10 +260,12 @@ void Recording::countSaved(const Track &track)
     Q_EMIT resultChanged();
 }
 
-void Recording::setProgress(double percent)
+double Recording::progress() const
 {
-    m_progress = percent;
-    Q_EMIT progressChanged(percent);
+    const qint64 planned = qint64(m_settings.duration) * 60;
+    // A zero duration ends at the first tick: complete from the start.
+    const double percent = planned > 0 ? elapsedSeconds() * 100.0 / planned : 100.0;
+    return std::clamp(percent, 0.0, 100.0);
 }
 
 void Recording::captureFinished(bool resume)

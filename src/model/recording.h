@@ -77,7 +77,9 @@ public:
     // The capture still writes or syncs tracks; once it no longer does, only
     // hand-offs may keep it from its outcome.
     bool isWritingTracks() const { return m_capture && !m_captureEnded; }
-    double progress() const { return m_progress; }
+    // Of the planned duration, in percent (0 to 100), by the clock: it counts
+    // from the first start of a capture that was resumed.
+    double progress() const;
 
     State state() const;
     // Invalid before the first capture since Skyvane started.
@@ -91,8 +93,6 @@ public:
 
 Q_SIGNALS:
     void logAppended(const QString &message);
-    // The watchdog's figure, once a minute.
-    void progressChanged(double percent);
     void capturingChanged(bool capturing);
     void stateChanged(Recording::State state);
     void nextStartChanged(const QDateTime &nextStart);
@@ -110,7 +110,6 @@ Q_SIGNALS:
 
 private:
     void begin(bool fromSchedule);
-    void setProgress(double percent);
     void captureFinished(bool resume);
     void handOver(const Track &track);
     void handedOver(const Track &track, const std::optional<QString> &error, const QString &note);
@@ -130,7 +129,6 @@ private:
     std::optional<Result> m_result;
     QString m_title;
     qint64 m_bytesEarlier = 0; // by the captures that this one resumes
-    double m_progress = 0.0;
     State m_state = State::Disabled;
     int m_handingOver = 0;       // tracks of the capture with the hand-off thread
     bool m_captureEnded = false; // its finished() came; hand-offs may remain

@@ -227,7 +227,6 @@ Recording *RecordingList::adopt(std::unique_ptr<Recording> recording)
     QObject::connect(row, &Recording::nextStartChanged, this, changed);
     QObject::connect(row, &Recording::titleChanged, this, changed);
     QObject::connect(row, &Recording::resultChanged, this, changed);
-    QObject::connect(row, &Recording::progressChanged, this, changed);
     QObject::connect(row, &Recording::figuresChanged, this, changed);
     QObject::connect(row, &Recording::capturingChanged, this, changed);
     return row;

@@ -280,8 +280,8 @@ void RecordingEditor::scrollLogToEnd()
     m_ui.log->ensureCursorVisible();
 }
 
-// The bar follows the clock rather than the watchdog's minutes, so it moves
-// every few seconds and shows the same whenever the recording is shown again.
+// The bar follows the clock, so it moves every few seconds and shows the same
+// whenever the recording is shown again.
 void RecordingEditor::showProgress()
 {
     const Recording *recording = m_current;
@@ -289,8 +289,7 @@ void RecordingEditor::showProgress()
     QString status;
     if (recording && recording->isCapturing()) {
         const qint64 elapsed = recording->elapsedSeconds();
-        const qint64 planned = qint64(recording->settings().duration) * 60;
-        percent = planned > 0 ? elapsed * 100.0 / planned : 100.0;
+        percent = recording->progress();
         QStringList parts;
         if (!recording->title().isEmpty())
             parts.append(recording->title());
@@ -304,8 +303,7 @@ void RecordingEditor::showProgress()
                      .arg(QLocale::system().toString(recording->nextStart().time(),
                                                      QLocale::LongFormat));
     }
-    const double shown = std::isfinite(percent) ? std::clamp(percent, 0.0, 100.0) : 0.0;
-    m_ui.progress->setValue(int(std::lround(shown * stepsPerPercent)));
+    m_ui.progress->setValue(int(std::lround(percent * stepsPerPercent)));
     m_ui.captureStatus->setText(status);
 }
 
