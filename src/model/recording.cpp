@@ -179,8 +179,7 @@ void Recording::begin(bool fromSchedule)
     setNextStart(QDateTime());
     const QDateTime now = Clock::now();
     log(QStringLiteral("Started recording  at %1\n").arg(Clock::displayText(now)));
-    if (const QString note = SleepInhibitor::instance().hold(); !note.isEmpty())
-        log(note);
+    SleepInhibitor::instance().acquire(this, [this](const QString &note) { log(note); });
     if (m_settings.once) {
         const int index = now.date().dayOfWeek() - 1;
         m_settings.days[size_t(index)] = false;

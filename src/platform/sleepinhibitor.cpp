@@ -9,7 +9,8 @@
 
 namespace {
 
-// logind answers at once; a bus that does not is taken for one without logind.
+// logind answers at once; a bus that does not is taken, a second later, for
+// one without logind.
 constexpr int callTimeoutMs = 1000;
 
 } // namespace
@@ -29,17 +30,6 @@ void SleepInhibitor::acquire(QObject *requester, Note note)
     // A question still under way from an earlier capture brings this one's lock.
     if (!m_call)
         ask();
-}
-
-QString SleepInhibitor::hold()
-{
-    QString line;
-    QObject requester;
-    acquire(&requester, [&line](const QString &note) { line = note; });
-    // Delivers the answer, and with it the line, before returning.
-    if (m_call)
-        m_call->waitForFinished();
-    return line;
 }
 
 void SleepInhibitor::release()

@@ -29,9 +29,6 @@ public:
     // note gets the line for the log from the event loop, unless requester is
     // gone by then. Only the capture that asks for a lock is told.
     void acquire(QObject *requester, Note note);
-    // The same, waiting for logind's answer (at most a second) and returning
-    // the line instead of passing it on; "" when there is none.
-    QString hold();
     // One capture fewer.
     void release();
     bool isLocked() const { return m_lock.isValid(); }
