@@ -16,7 +16,6 @@ struct HandoffQueue::Worker
     {
         RecordingSettings settings;
         Track track;
-        QString stationGenre;
     };
 
     std::mutex mutex;
@@ -47,7 +46,7 @@ void HandoffQueue::Worker::run(HandoffQueue *const queue)
         lock.unlock();
         TrackHandoff::Outcome outcome;
         try {
-            outcome = TrackHandoff::handOver(runner, job.settings, job.track, job.stationGenre);
+            outcome = TrackHandoff::handOver(runner, job.settings, job.track);
         } catch (const std::exception &error) {
             outcome.error =
                 QStringLiteral("internal error: %1").arg(QString::fromUtf8(error.what()));
@@ -83,14 +82,14 @@ HandoffQueue &HandoffQueue::shared()
     return queue;
 }
 
-void HandoffQueue::add(const RecordingSettings &settings, const Track &track,
-                       const QString &stationGenre, QObject *receiver, Done done)
+void HandoffQueue::add(const RecordingSettings &settings, const Track &track, QObject *receiver,
+                       Done done)
 {
     {
         const std::lock_guard lock(m_worker->mutex);
         if (m_worker->quitting)
             return;
-        m_worker->jobs.push_back({settings, track, stationGenre});
+        m_worker->jobs.push_back({settings, track});
     }
     m_waiting.push_back({receiver, std::move(done)});
     m_worker->jobAdded.notify_one();

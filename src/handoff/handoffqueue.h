@@ -55,8 +55,7 @@ public:
     // waitForIdle), in the order the hand-offs were added; it is skipped when
     // the receiver, an object of the main thread, is gone by then. done must
     // not throw. After shutdown() nothing is queued and done never runs.
-    void add(const RecordingSettings &settings, const Track &track, const QString &stationGenre,
-             QObject *receiver, Done done);
+    void add(const RecordingSettings &settings, const Track &track, QObject *receiver, Done done);
     // Blocks until every hand-off added has run, or the limit passed, then
     // runs the done of all that ran. True when none is left.
     bool waitForIdle(std::chrono::milliseconds limit);

@@ -10,8 +10,7 @@ constexpr qint64 unlimitedCount = 1048576;
 
 namespace TrackHandoff {
 
-QList<ScriptArgument> arguments(const RecordingSettings &settings, const Track &track,
-                                const QString &stationGenre)
+QList<ScriptArgument> arguments(const RecordingSettings &settings, const Track &track)
 {
     QString artist = settings.customArtist;
     QString album = settings.customAlbum.isEmpty() ? settings.name : settings.customAlbum;
@@ -23,18 +22,18 @@ QList<ScriptArgument> arguments(const RecordingSettings &settings, const Track &
         album = split.album.value_or(album);
         title = std::move(split.title);
     }
-    const QString genre = settings.customGenre.isEmpty() ? stationGenre : settings.customGenre;
+    const QString genre =
+        settings.customGenre.isEmpty() ? track.stationGenre : settings.customGenre;
     const qint64 count = settings.recCount >= 0 ? settings.recCount : unlimitedCount;
     return {track.path, settings.playList, title, album, artist, genre, count};
 }
 
-Outcome handOver(ScriptRunner &runner, const RecordingSettings &settings,
-                 const Track &track, const QString &stationGenre)
+Outcome handOver(ScriptRunner &runner, const RecordingSettings &settings, const Track &track)
 {
     QString error;
     if (runner.isLoaded() || runner.load(error)) {
-        if (const std::optional<QVariant> result = runner.callHandler(
-                QStringLiteral("add_tune"), arguments(settings, track, stationGenre), error)) {
+        if (const std::optional<QVariant> result =
+                runner.callHandler(QStringLiteral("add_tune"), arguments(settings, track), error)) {
             const bool text = result->typeId() == QMetaType::QString;
             return {std::nullopt, text ? result->toString() : QString()};
         }

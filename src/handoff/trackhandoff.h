@@ -23,13 +23,11 @@ struct Outcome
 
 // The seven arguments, in the order every addTune.lua expects. The tags come
 // from the recording, or, with "split title", from the stream title's pieces.
-QList<ScriptArgument> arguments(const RecordingSettings &settings, const Track &track,
-                                const QString &stationGenre);
+QList<ScriptArgument> arguments(const RecordingSettings &settings, const Track &track);
 
 // Runs the hand-off in the runner, on the caller's thread, loading the script
 // first when it is not loaded: a script that failed to load is tried again by
 // the next track.
-Outcome handOver(ScriptRunner &runner, const RecordingSettings &settings,
-                 const Track &track, const QString &stationGenre);
+Outcome handOver(ScriptRunner &runner, const RecordingSettings &settings, const Track &track);
 
 } // namespace TrackHandoff

@@ -225,7 +225,7 @@ void Recording::handOver(const Track &track)
     }
     ++m_handingOver;
     HandoffQueue::shared().add(
-        m_settings, track, track.stationGenre, this,
+        m_settings, track, this,
         [this, track](const std::optional<QString> &error, const QString &note) {
             --m_handingOver;
             handedOver(track, error, note);

@@ -53,6 +53,7 @@ Track track(const QString &path, const QString &title, bool madeTitle = false)
 {
     Track t;
     std::tie(t.path, t.title, t.madeTitle, t.size) = std::tuple(path, title, madeTitle, 1);
+    t.stationGenre = u"Jazz"_s;
     return t;
 }
 
@@ -81,7 +82,7 @@ class TestHandoff : public QObject
     QString handOver(const QString &path, const RecordingSettings &settings = station())
     {
         const auto [error, note] =
-            TrackHandoff::handOver(m_runner, settings, track(path, trickyTitle), u"Jazz"_s);
+            TrackHandoff::handOver(m_runner, settings, track(path, trickyTitle));
         return error.value_or(note.isEmpty() ? u"added"_s : u"added: "_s + note);
     }
     // Lua shortens file names beyond 59 bytes in its messages: the user's script
@@ -165,7 +166,7 @@ private Q_SLOTS:
         QFETCH(Track, track);
         QFETCH(QString, expected);
         QStringList shown;
-        for (const ScriptArgument &a : TrackHandoff::arguments(settings, track, u"Jazz"_s))
+        for (const ScriptArgument &a : TrackHandoff::arguments(settings, track))
             shown << (a.index() ? u'#' + QString::number(std::get<1>(a)) : std::get<0>(a));
         QCOMPARE(shown.join(u'|'), u"/x.mp3|AC/DC\nLive|"_s + expected);
     }
@@ -388,7 +389,7 @@ private Q_SLOTS:
         for (const QString &name : {u"waits"_s, u"gone"_s, u"next"_s}) {
             if (name != u"waits")
                 writeFile(music(name), mp3);
-            queue.add(station(), track(music(name), name), {}, name == u"gone" ? gone.get() : this,
+            queue.add(station(), track(music(name), name), name == u"gone" ? gone.get() : this,
                       [&results](const std::optional<QString> &error, const QString &note) {
                           results << error.value_or(note);
                       });
@@ -407,7 +408,7 @@ private Q_SLOTS:
                 QVERIFY(queue.waitForQuit());
                 writeFile(music(name), mp3);
             }
-            queue.add(station(), track(music(name), name), {}, this,
+            queue.add(station(), track(music(name), name), this,
                       [&results](const std::optional<QString> &error, const QString &note) {
                           results << error.value_or(note);
                       });
@@ -431,7 +432,7 @@ private Q_SLOTS:
             const QString path = writeFile(music(name), mp3);
             if (name == u"later")
                 QVERIFY(queue.shutdown(std::chrono::steady_clock::now() + HandoffQueue::quitLimit));
-            queue.add(station(), track(path, name), {}, this,
+            queue.add(station(), track(path, name), this,
                       [&done](const std::optional<QString> &, const QString &) { ++done; });
             if (name == u"stuck")
                 QTRY_VERIFY(!QFile::exists(path)); // the script runs
