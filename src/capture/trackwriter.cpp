@@ -3,10 +3,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <tuple>
 #include <utility>
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <QDir>
 #include <QFileInfo>
@@ -28,6 +30,18 @@ constexpr int maxCounter = 9999;
 constexpr qint64 tinyTrackLimit = 262143;
 
 const QString startPrefix = QStringLiteral("Start of ");
+
+// Write-back of a track is started every this many bytes while it is written,
+// so that the sync when it ends finds little left to do. It stays this far
+// behind the end: the last metadata interval may be cut off at the close, and
+// cutting pages on their way to the disk would wait for them.
+constexpr qint64 writeBackStep = 1024 * 1024;
+constexpr qint64 writeBackLag = 256 * 1024;
+
+QString systemError()
+{
+    return QString::fromLocal8Bit(std::strerror(errno));
+}
 
 bool isTaken(const QString &path)
 {
@@ -58,7 +72,10 @@ bool renameNoReplace(const QString &from, const QString &to)
 
 TrackWriter::TrackWriter(LogFunction log) : m_log(std::move(log)) {}
 
-TrackWriter::~TrackWriter() = default;
+TrackWriter::~TrackWriter()
+{
+    closeFile();
+}
 
 // Read once: the music folder comes from user-dirs.dirs, which would otherwise be
 // read again at every title change.
@@ -94,30 +111,37 @@ void TrackWriter::open(const QString &streamTitle, const QString &madeBase, cons
 // the user's, or an earlier track's, and stays as it is.
 void TrackWriter::createFile()
 {
-    m_file.reset();
+    closeFile();
     const QString trackFolder = folder();
-    QDir().mkpath(trackFolder);
+    bool madeFolder = false;
     for (int counter = 1; counter <= maxCounter; ++counter) {
         const QString fileName = TrackName::fitFileName(
             m_stem, m_kept + TrackName::counterSuffix(counter) + m_extension, maxFileNameBytes);
         m_track.path = trackFolder + u'/' + fileName;
-        auto file = std::make_unique<QFile>(m_track.path);
-        // Unbuffered: each chunk goes straight to the system, and a full disk
-        // shows at the write that met it.
-        if (file->open(QIODevice::WriteOnly | QIODevice::NewOnly | QIODevice::Unbuffered)) {
+        const QByteArray path = QFile::encodeName(m_track.path);
+        m_fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        // The folder is made when it is missing, not tried at every track.
+        if (m_fd < 0 && errno == ENOENT && !madeFolder) {
+            madeFolder = true;
+            QDir().mkpath(trackFolder);
+            m_fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        }
+        if (m_fd >= 0) {
             m_log(QStringLiteral("Writting data to ") + fileName + u'\n');
             struct stat status = {};
-            if (::fstat(file->handle(), &status) == 0) {
+            if (::fstat(m_fd, &status) == 0) {
                 m_device = status.st_dev;
                 m_inode = status.st_ino;
             }
-            m_file = std::move(file);
+            m_written = 0;
+            m_flushed = 0;
             return;
         }
-        if (!isTaken(m_track.path))
+        // O_EXCL: a name taken by anything, a dangling link too, fails with EEXIST.
+        if (errno != EEXIST)
             // Why matters: a folder that is not writable, no descriptors left, ...
             throw NamedFailure(QStringLiteral("FileOpenFailed"),
-                               m_track.path + QStringLiteral(": ") + file->errorString());
+                               m_track.path + QStringLiteral(": ") + systemError());
     }
     throw NamedFailure(QStringLiteral("FileOpenFailed"),
                        m_track.path + QStringLiteral(": every name is taken"));
@@ -125,23 +149,50 @@ void TrackWriter::createFile()
 
 void TrackWriter::write(QByteArrayView audio)
 {
-    if (!m_file)
+    if (m_fd < 0)
         return;
-    if (m_file->write(audio.data(), audio.size()) != audio.size()) {
-        throw NamedFailure(
-            QStringLiteral("FileWriteFailed"),
-            QStringLiteral("Could not write to %1: %2").arg(m_track.path, m_file->errorString()));
+    const char *data = audio.data();
+    qsizetype left = audio.size();
+    while (left > 0) {
+        const ssize_t written = ::write(m_fd, data, size_t(left));
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written <= 0) {
+            if (written == 0)
+                errno = ENOSPC;
+            throw NamedFailure(
+                QStringLiteral("FileWriteFailed"),
+                QStringLiteral("Could not write to %1: %2").arg(m_track.path, systemError()));
+        }
+        data += written;
+        left -= written;
+        m_written += written;
     }
+    if (m_written - writeBackLag - m_flushed >= writeBackStep)
+        startWriteBack(m_written - writeBackLag);
 }
 
+// Only a hint: the disk starts on the data now instead of when the system gets
+// round to it. Whether it got there is for the sync of the finished track to say.
+void TrackWriter::startWriteBack(qint64 end)
+{
+    ::sync_file_range(m_fd, m_flushed, end == 0 ? 0 : end - m_flushed, SYNC_FILE_RANGE_WRITE);
+    m_flushed = end;
+}
+
+void TrackWriter::closeFile()
+{
+    if (m_fd < 0)
+        return;
+    ::close(m_fd);
+    m_fd = -1;
+}
+
+// A name that still leads to the open file is a link to it, so the file was not
+// removed either.
 bool TrackWriter::wasRemoved() const
 {
-    if (!m_file)
-        return false;
-    struct stat open = {};
-    if (::fstat(m_file->handle(), &open) != 0 || open.st_nlink == 0)
-        return true;
-    return !pathLeadsToOwnFile();
+    return m_fd >= 0 && !pathLeadsToOwnFile();
 }
 
 bool TrackWriter::pathLeadsToOwnFile() const
@@ -153,24 +204,25 @@ bool TrackWriter::pathLeadsToOwnFile() const
 
 void TrackWriter::reopen(const QDateTime &now)
 {
-    m_file.reset();
+    closeFile();
     open(m_streamTitle, m_madeBase, now, m_extension);
 }
 
-std::optional<Track> TrackWriter::close(bool incomplete, bool keepPartial,
-                                                     qint32 interval)
+std::optional<Track> TrackWriter::close(bool incomplete, bool keepPartial, qint32 interval)
 {
-    if (!m_file)
+    if (m_fd < 0)
         return std::nullopt;
     // Judged before the file closes: afterwards its path may lead to another's file.
     const bool removed = wasRemoved();
     // 64-bit: a day-long capture passes 2 GiB and must not look tiny.
-    const qint64 length = m_file->pos();
+    const qint64 length = m_written;
     // The last interval of audio was cut off mid-song by the next metadata block.
     if (interval > 0 && length > interval)
-        m_file->resize(length - interval);
-    m_file->close();
-    m_file.reset();
+        std::ignore = ::ftruncate(m_fd, length - interval); // else the song keeps it, no harm
+    const bool kept = !removed && (!incomplete || keepPartial) && length > tinyTrackLimit;
+    if (kept)
+        startWriteBack(0);
+    closeFile();
     m_track.size = length;
 
     if (removed) {

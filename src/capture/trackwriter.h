@@ -1,12 +1,10 @@
 #pragma once
 
 #include <functional>
-#include <memory>
 #include <optional>
 
 #include <QByteArrayView>
 #include <QDateTime>
-#include <QFile>
 #include <QString>
 
 #include "values/track.h"
@@ -37,7 +35,7 @@ public:
     // Appends audio; nothing when no track is open. Throws "FileWriteFailed".
     void write(QByteArrayView audio);
 
-    bool isOpen() const { return bool(m_file); }
+    bool isOpen() const { return m_fd >= 0; }
     // Whether the open track's file is no longer where it was opened: removed,
     // with its folder or alone, or replaced. Audio written now would be lost.
     bool wasRemoved() const;
@@ -56,13 +54,21 @@ public:
 
 private:
     void createFile();
+    // Asks the disk to start writing [m_flushed, end) now; end 0 is the file's end.
+    void startWriteBack(qint64 end);
+    void closeFile();
     void renameToStartOf();
     void removeOwnFile();
     // Whether the track's path still names the file this writer created.
     bool pathLeadsToOwnFile() const;
 
     LogFunction m_log;
-    std::unique_ptr<QFile> m_file;
+    // The open track's file, unbuffered: each chunk goes straight to the
+    // system, and a full disk shows at the write that met it.
+    int m_fd = -1;
+    qint64 m_written = 0;
+    // Bytes of the open track whose write-back has been started.
+    qint64 m_flushed = 0;
     Track m_track;
     // What the open track was named from: the file name is m_stem cut to fit,
     // then m_kept, a counter when needed, and m_extension.
