@@ -24,12 +24,12 @@
 namespace {
 
 // curl's receive buffer, one per transfer; curl hands dataReceived at most
-// 16 KiB per call whatever its size. A bigger buffer saves system calls on a
-// fast network, but 200 recordings at once hold 200 of these. On loopback 32 KiB
-// moves some 700 MB/s to disk, faster than the curl tool (it uses 100 KiB), and a
-// transfer then costs about 47 KB of heap (64 KiB: 80 KB), leaving room for TLS
-// within 100 KB a stream.
-constexpr long receiveBufferSize = 32 * 1024;
+// 16 KiB per call whatever its size. On a fast network a bigger one saves system
+// calls: against 32 KiB, 128 KiB reads a stream on loopback in a quarter of the
+// recv calls and half the polls (256 KiB saves little more). A station at
+// 128 kbit/s sends a few KB at a time, so only the buffer's first pages are ever
+// touched: 200 recordings at once hold little more memory (bench_many).
+constexpr long receiveBufferSize = 128 * 1024;
 
 // How long the receivers of one transfer may work on its data before the event
 // loop turns: curl hands over everything it has read in one go, and a station
