@@ -1,6 +1,8 @@
 // Many at once: N stations at 16,000 bytes/s each (a 128 kbit/s station),
-// recorded by one headless Skyvane process for a while; reports its CPU use
-// and resident memory, and the memory each capture adds (from a run with one).
+// recorded by one headless Skyvane process for a while, each into a file of its
+// own (named by date, as a station without titles is); reports its CPU use and
+// memory (resident, and proportional: shared pages split among the processes
+// using them), and the memory each capture adds (from a run with one).
 // Each station writes WRITES times a second: the cost is per arrival, so the
 // figure depends on how finely a station cuts its stream.
 //
@@ -29,7 +31,13 @@ struct Usage
 {
     double cpuSeconds = 0;
     qint64 residentKiB = 0;
+    qint64 proportionalKiB = 0;
 };
+
+qint64 kibOf(const QByteArray &line, int nameLength)
+{
+    return line.mid(nameLength).trimmed().split(' ').value(0).toLongLong();
+}
 
 Usage usageOf(qint64 pid)
 {
@@ -45,7 +53,14 @@ Usage usageOf(qint64 pid)
     if (status.open(QIODevice::ReadOnly)) {
         for (const QByteArray &line : status.readAll().split('\n')) {
             if (line.startsWith("VmRSS:"))
-                usage.residentKiB = line.mid(6).trimmed().split(' ').value(0).toLongLong();
+                usage.residentKiB = kibOf(line, 6);
+        }
+    }
+    QFile rollup(QStringLiteral("/proc/%1/smaps_rollup").arg(pid));
+    if (rollup.open(QIODevice::ReadOnly)) {
+        for (const QByteArray &line : rollup.readAll().split('\n')) {
+            if (line.startsWith("Pss:"))
+                usage.proportionalKiB = kibOf(line, 4);
         }
     }
     return usage;
@@ -65,7 +80,9 @@ void writeList(const QString &dataHome, const QString &url, int captures)
         row.insert(QStringLiteral("daily"), true);
         row.insert(QStringLiteral("startTime"), minute);
         row.insert(QStringLiteral("duration"), 24 * 60);
-        row.insert(QStringLiteral("splitSongs"), true);
+        // Split at titles, a capture would write nothing before the station's
+        // first title, a megabyte (a minute) in.
+        row.insert(QStringLiteral("splitSongs"), false);
         row.insert(QStringLiteral("playList"), QString());
         rows.append(row);
     }
@@ -79,6 +96,7 @@ struct Result
 {
     double cpuPercent = 0;
     qint64 residentKiB = 0;
+    qint64 proportionalKiB = 0;
 };
 
 // Runs the captures and answers the process's load over the measured span,
@@ -108,7 +126,8 @@ Result run(int captures, int seconds, int writes)
     skyvane.waitForFinished(30000);
     station.kill();
     station.waitForFinished();
-    return {(after.cpuSeconds - before.cpuSeconds) / seconds * 100.0, after.residentKiB};
+    return {(after.cpuSeconds - before.cpuSeconds) / seconds * 100.0, after.residentKiB,
+            after.proportionalKiB};
 }
 
 } // namespace
@@ -122,11 +141,14 @@ int main(int argc, char *argv[])
     const Result one = run(1, seconds, writes);
     const Result many = run(captures, seconds, writes);
     std::printf("stations at 16000 bytes/s, each cut into %d writes a second\n", writes);
-    std::printf("1 capture:    %.1f %% of one core, %lld KiB resident\n", one.cpuPercent,
-                static_cast<long long>(one.residentKiB));
-    std::printf("%d captures: %.1f %% of one core, %lld KiB resident\n", captures, many.cpuPercent,
-                static_cast<long long>(many.residentKiB));
-    std::printf("memory per capture: %.1f KiB\n",
-                double(many.residentKiB - one.residentKiB) / (captures - 1));
+    std::printf("1 capture:    %.1f %% of one core, %lld KiB resident, %lld KiB proportional\n",
+                one.cpuPercent, static_cast<long long>(one.residentKiB),
+                static_cast<long long>(one.proportionalKiB));
+    std::printf("%d captures: %.1f %% of one core, %lld KiB resident, %lld KiB proportional\n",
+                captures, many.cpuPercent, static_cast<long long>(many.residentKiB),
+                static_cast<long long>(many.proportionalKiB));
+    std::printf("memory per capture: %.1f KiB resident, %.1f KiB proportional\n",
+                double(many.residentKiB - one.residentKiB) / (captures - 1),
+                double(many.proportionalKiB - one.proportionalKiB) / (captures - 1));
     return 0;
 }
