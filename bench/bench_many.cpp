@@ -1,8 +1,9 @@
 // Many at once: N stations at 16,000 bytes/s each (a 128 kbit/s station),
 // recorded by one headless Skyvane process for a while, each into a file of its
 // own (named by date, as a station without titles is); reports its CPU use and
-// memory (resident, and proportional: shared pages split among the processes
-// using them), and the memory each capture adds (from a run with one).
+// memory (resident, and anonymous: the heap and stacks, which the libraries
+// shared with other processes do not blur), and the memory each capture adds
+// (from a run with one).
 // Each station writes WRITES times a second: the cost is per arrival, so the
 // figure depends on how finely a station cuts its stream.
 //
@@ -31,7 +32,7 @@ struct Usage
 {
     double cpuSeconds = 0;
     qint64 residentKiB = 0;
-    qint64 proportionalKiB = 0;
+    qint64 anonymousKiB = 0;
 };
 
 qint64 kibOf(const QByteArray &line, int nameLength)
@@ -59,8 +60,8 @@ Usage usageOf(qint64 pid)
     QFile rollup(QStringLiteral("/proc/%1/smaps_rollup").arg(pid));
     if (rollup.open(QIODevice::ReadOnly)) {
         for (const QByteArray &line : rollup.readAll().split('\n')) {
-            if (line.startsWith("Pss:"))
-                usage.proportionalKiB = kibOf(line, 4);
+            if (line.startsWith("Anonymous:"))
+                usage.anonymousKiB = kibOf(line, 10);
         }
     }
     return usage;
@@ -96,7 +97,7 @@ struct Result
 {
     double cpuPercent = 0;
     qint64 residentKiB = 0;
-    qint64 proportionalKiB = 0;
+    qint64 anonymousKiB = 0;
 };
 
 // Runs the captures and answers the process's load over the measured span,
@@ -127,7 +128,7 @@ Result run(int captures, int seconds, int writes)
     station.kill();
     station.waitForFinished();
     return {(after.cpuSeconds - before.cpuSeconds) / seconds * 100.0, after.residentKiB,
-            after.proportionalKiB};
+            after.anonymousKiB};
 }
 
 } // namespace
@@ -141,14 +142,14 @@ int main(int argc, char *argv[])
     const Result one = run(1, seconds, writes);
     const Result many = run(captures, seconds, writes);
     std::printf("stations at 16000 bytes/s, each cut into %d writes a second\n", writes);
-    std::printf("1 capture:    %.1f %% of one core, %lld KiB resident, %lld KiB proportional\n",
+    std::printf("1 capture:    %.1f %% of one core, %lld KiB resident, %lld KiB anonymous\n",
                 one.cpuPercent, static_cast<long long>(one.residentKiB),
-                static_cast<long long>(one.proportionalKiB));
-    std::printf("%d captures: %.1f %% of one core, %lld KiB resident, %lld KiB proportional\n",
+                static_cast<long long>(one.anonymousKiB));
+    std::printf("%d captures: %.1f %% of one core, %lld KiB resident, %lld KiB anonymous\n",
                 captures, many.cpuPercent, static_cast<long long>(many.residentKiB),
-                static_cast<long long>(many.proportionalKiB));
-    std::printf("memory per capture: %.1f KiB resident, %.1f KiB proportional\n",
+                static_cast<long long>(many.anonymousKiB));
+    std::printf("memory per capture: %.1f KiB resident, %.1f KiB anonymous\n",
                 double(many.residentKiB - one.residentKiB) / (captures - 1),
-                double(many.proportionalKiB - one.proportionalKiB) / (captures - 1));
+                double(many.anonymousKiB - one.anonymousKiB) / (captures - 1));
     return 0;
 }
