@@ -4,7 +4,6 @@
 // asks every 10 ms), and how long ending the capture then takes.
 //
 //   bench_flood [SECONDS]   (default 5)
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -12,9 +11,9 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include "model/recording.h"
+#include "loopwatch.h"
 #include "stationprocess.h"
 
 int main(int argc, char *argv[])
@@ -41,13 +40,7 @@ int main(int argc, char *argv[])
     qsizetype logLines = 0;
     QObject::connect(&r, &Recording::logAppended, [&logLines] { ++logLines; });
 
-    QElapsedTimer sinceTick;
-    qint64 longestGapMs = 0;
-    QTimer ticker;
-    QObject::connect(&ticker, &QTimer::timeout,
-                     [&] { longestGapMs = std::max(longestGapMs, sinceTick.restart()); });
-    ticker.start(10);
-    sinceTick.start();
+    LoopWatch loop;
     r.startCapture();
     QElapsedTimer clock;
     clock.start();
@@ -56,7 +49,8 @@ int main(int argc, char *argv[])
     clock.start();
     r.stopCapture();
     std::printf("longest time the loop went unserved: %lld ms over %d s (%lld log lines)\n",
-                static_cast<long long>(longestGapMs), seconds, static_cast<long long>(logLines));
+                static_cast<long long>(loop.longestGapMs()), seconds,
+                static_cast<long long>(logLines));
     std::printf("ending the capture took:              %lld ms\n",
                 static_cast<long long>(clock.elapsed()));
     station.kill();

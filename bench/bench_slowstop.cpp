@@ -6,7 +6,6 @@
 // and after Stop, and how long finished() took to follow.
 //
 //   bench_slowstop [SECONDS] [SLOW_MS]   (default 3 and 400)
-#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -18,10 +17,10 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QTemporaryDir>
-#include <QTimer>
 
 #include "capture/capture.h"
 #include "capture/tracksync.h"
+#include "loopwatch.h"
 #include "stationprocess.h"
 
 namespace {
@@ -63,22 +62,16 @@ int main(int argc, char *argv[])
     QObject::connect(&capture, &Capture::trackSaved, [&saved] { ++saved; });
     QObject::connect(&capture, &Capture::finished, [&done] { done = true; });
 
-    QElapsedTimer sinceTick;
-    qint64 longestGapMs = 0;
-    QTimer ticker;
-    QObject::connect(&ticker, &QTimer::timeout,
-                     [&] { longestGapMs = std::max(longestGapMs, sinceTick.restart()); });
-    ticker.start(10);
-    sinceTick.start();
+    LoopWatch loop;
     capture.start();
     QElapsedTimer clock;
     clock.start();
     while (clock.elapsed() < seconds * 1000)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
-    const qint64 gapWhileRecording = longestGapMs;
+    const qint64 gapWhileRecording = loop.longestGapMs();
     const int savedBeforeStop = saved;
 
-    longestGapMs = 0;
+    loop.reset();
     clock.start();
     capture.stop();
     const double stopMs = clock.nsecsElapsed() / 1e6;
@@ -93,7 +86,7 @@ int main(int argc, char *argv[])
     std::printf("longest loop gap while recording:         %lld ms\n",
                 static_cast<long long>(gapWhileRecording));
     std::printf("longest loop gap from Stop to finished(): %lld ms\n",
-                static_cast<long long>(longestGapMs));
+                static_cast<long long>(loop.longestGapMs()));
     std::printf("finished() followed Stop after:           %.0f ms\n", finishedMs);
     station.kill();
     station.waitForFinished();
