@@ -159,10 +159,10 @@ private Q_SLOTS:
         sorted.setSourceModel(&model);
         sorted.setFilterText(filter);
         sorted.sort(column, descending ? Qt::DescendingOrder : Qt::AscendingOrder);
-        for (const QString &spec : rows.split(u'|')) {
+        for (const QString &entry : rows.split(u'|')) {
             Settings settings =
-                row(spec.section(u'@', 0, 0), u"http://a.example/%1"_s.arg(list.size()));
-            const QTime start = QTime::fromString(spec.section(u'@', 1), u"hh:mm"_s);
+                row(entry.section(u'@', 0, 0), u"http://a.example/%1"_s.arg(list.size()));
+            const QTime start = QTime::fromString(entry.section(u'@', 1), u"hh:mm"_s);
             settings.startTime = start.hour() * 60 + start.minute();
             settings.days.fill(start.isValid());
             list.append(std::make_unique<Recording>(settings))->schedule();
