@@ -122,9 +122,8 @@ Check resolveFolder(std::string path, std::string &resolved)
     std::string rest;
     for (;;) {
         if (const std::optional<std::string> real = realPath(path.c_str())) {
-            resolved = (*real == "/" ? std::string() : *real) + rest;
-            if (resolved.empty())
-                resolved = "/";
+            // The root's children keep a single slash, and the root itself is "/".
+            resolved = *real == "/" ? (rest.empty() ? *real : rest) : *real + rest;
             return inSystemFolder(resolved) ? Check{Verdict::SystemFolder} : Check{};
         }
         const int error = errno;
@@ -134,7 +133,7 @@ Check resolveFolder(std::string path, std::string &resolved)
         const size_t slash = path.rfind('/');
         if (slash == std::string::npos || path == "/")
             return failed(ENOENT);
-        rest = path.substr(slash) + rest;
+        rest.insert(0, path, slash);
         path = slash == 0 ? std::string("/") : path.substr(0, slash);
     }
 }
