@@ -7,7 +7,11 @@
 //  - curl writing the same stream to one file on the same disk, never synced.
 // Each round prints Skyvane's throughput counted to the last track on the disk
 // (finished()) as a share of the reference's, how long after the last byte the
-// capture ended, and the CPU time per GB of Skyvane and of curl.
+// capture ended, and the CPU time per GB of Skyvane and of curl: charged to
+// each process, and the machine's until the data is on the disk (write-back
+// that curl leaves to the kernel's flusher threads costs CPU too, only not
+// curl's; Skyvane starts it itself). The machine's figure needs an otherwise
+// idle machine; the station's own CPU is taken off it.
 //
 //   bench_endtoend [MEGABYTES] [ROUNDS]   (default 1024 and 3)
 #include <algorithm>
@@ -21,6 +25,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -41,6 +46,46 @@ double cpuSeconds(int who)
     return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
+// Busy CPU time of the whole machine, all cores, from /proc/stat.
+double machineBusySeconds()
+{
+    QFile stat(QStringLiteral("/proc/stat"));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    // "cpu user nice system idle iowait irq softirq steal ..."
+    const QList<QByteArray> fields = stat.readLine().simplified().split(' ');
+    double ticks = 0;
+    for (const int busy : {1, 2, 3, 6, 7})
+        ticks += fields.value(busy).toDouble();
+    return ticks / double(::sysconf(_SC_CLK_TCK));
+}
+
+// CPU time of one process so far, from /proc/<pid>/stat.
+double processSeconds(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return 0;
+    // utime and stime are the 14th and 15th fields; the name before them may hold spaces.
+    const QByteArray line = stat.readAll();
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    return (fields.value(11).toDouble() + fields.value(12).toDouble()) /
+           double(::sysconf(_SC_CLK_TCK));
+}
+
+// The machine's busy time, less the station's.
+struct MachineMeter
+{
+    const QProcess &station;
+    double machine = machineBusySeconds();
+    double served = processSeconds(station.processId());
+
+    double seconds() const
+    {
+        return machineBusySeconds() - machine - (processSeconds(station.processId()) - served);
+    }
+};
+
 QString stationBinary()
 {
     return QCoreApplication::applicationDirPath() + QStringLiteral("/bench_station");
@@ -51,10 +96,11 @@ struct SkyvaneRun
     double seconds = 0;    // start to finished()
     double endSeconds = 0; // the station closing to finished()
     double cpuSeconds = 0;
+    double machineSeconds = 0;
     std::vector<qint64> sizes; // of the tracks on the disk
 };
 
-SkyvaneRun recordWithSkyvane(const QString &url)
+SkyvaneRun recordWithSkyvane(const QProcess &station, const QString &url)
 {
     RecordingSettings settings;
     settings.name = QStringLiteral("Bench");
@@ -79,11 +125,13 @@ SkyvaneRun recordWithSkyvane(const QString &url)
         done = true;
     });
     const double cpuBefore = cpuSeconds(RUSAGE_SELF);
+    const MachineMeter machine{station};
     clock.start();
     capture.start();
     while (!done)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     run.cpuSeconds = cpuSeconds(RUSAGE_SELF) - cpuBefore;
+    run.machineSeconds = machine.seconds();
     for (const QString &path : std::as_const(paths))
         run.sizes.push_back(QFileInfo(path).size());
     return run;
@@ -121,12 +169,14 @@ struct CurlRun
 {
     double seconds = 0;
     double cpuSeconds = 0;
+    double machineSeconds = 0; // until sync() put its file on the disk
 };
 
-CurlRun recordWithCurl(const QString &url, const QString &file)
+CurlRun recordWithCurl(const QProcess &station, const QString &url, const QString &file)
 {
     QProcess curl;
     const double cpuBefore = cpuSeconds(RUSAGE_CHILDREN);
+    const MachineMeter machine{station};
     QElapsedTimer clock;
     clock.start();
     curl.start(QStringLiteral("curl"), {QStringLiteral("-s"), QStringLiteral("-o"), file,
@@ -134,6 +184,8 @@ CurlRun recordWithCurl(const QString &url, const QString &file)
     curl.waitForFinished(-1);
     CurlRun run{clock.nsecsElapsed() / 1e9, 0};
     run.cpuSeconds = cpuSeconds(RUSAGE_CHILDREN) - cpuBefore;
+    ::sync();
+    run.machineSeconds = machine.seconds();
     return run;
 }
 
@@ -152,17 +204,18 @@ int main(int argc, char *argv[])
     const QStringList options = {QStringLiteral("--close-after"), QString::number(audio)};
     std::printf("stream: %.0f MB of audio, metadata every 16000 bytes, a title every 1 MB\n",
                 double(audio) / 1e6);
-    std::printf("%5s %7s | %9s %9s %9s %6s | %7s | %27s\n", "", "", "throughput (MB/s)", "", "", "",
-                "", "CPU seconds per GB");
-    std::printf("%5s %7s | %9s %9s %9s %6s | %7s | %8s %8s %5s %5s\n", "round", "tracks", "skyvane",
-                "reference", "curl", "ratio", "end ms", "skyvane", "ref.", "curl", "ratio");
+    std::printf("%5s %7s | %9s %9s %9s %6s | %7s | %27s | %21s\n", "", "", "throughput (MB/s)", "",
+                "", "", "", "CPU seconds per GB", "machine CPU s per GB");
+    std::printf("%5s %7s | %9s %9s %9s %6s | %7s | %8s %8s %5s %5s | %7s %5s %5s\n", "round",
+                "tracks", "skyvane", "reference", "curl", "ratio", "end ms", "skyvane", "ref.",
+                "curl", "ratio", "skyvane", "curl", "ratio");
 
     for (int round = 1; round <= rounds; ++round) {
         // Each starts with no dirty pages left by the one before.
         ::sync();
         QProcess forSkyvane;
-        const SkyvaneRun skyvane =
-            recordWithSkyvane(startStation(forSkyvane, stationBinary(), options));
+        const QString skyvaneUrl = startStation(forSkyvane, stationBinary(), options);
+        const SkyvaneRun skyvane = recordWithSkyvane(forSkyvane, skyvaneUrl);
         forSkyvane.kill();
         forSkyvane.waitForFinished();
         // Nothing is deleted before the end: creating files right after
@@ -181,24 +234,30 @@ int main(int argc, char *argv[])
 
         ::sync();
         QProcess forCurl;
-        const CurlRun curl = recordWithCurl(startStation(forCurl, stationBinary(), options),
-                                            home.path() + QStringLiteral("/curl-%1").arg(round));
+        const QString curlUrl = startStation(forCurl, stationBinary(), options);
+        const CurlRun curl =
+            recordWithCurl(forCurl, curlUrl, home.path() + QStringLiteral("/curl-%1").arg(round));
         forCurl.kill();
         forCurl.waitForFinished();
 
         const double mb = double(onDisk) / 1e6;
         const double gb = double(audio) / 1e9;
-        std::printf("%5d %7zu | %9.0f %9.0f %9.0f %6.2f | %7.1f | %8.2f %8.2f %5.2f %5.2f\n", round,
-                    skyvane.sizes.size(), mb / skyvane.seconds, mb / reference.seconds,
+        std::printf("%5d %7zu | %9.0f %9.0f %9.0f %6.2f | %7.1f | %8.2f %8.2f %5.2f %5.2f | %7.2f "
+                    "%5.2f %5.2f\n",
+                    round, skyvane.sizes.size(), mb / skyvane.seconds, mb / reference.seconds,
                     double(audio) / 1e6 / curl.seconds, reference.seconds / skyvane.seconds,
                     skyvane.endSeconds * 1000, skyvane.cpuSeconds / gb, reference.cpuSeconds / gb,
-                    curl.cpuSeconds / gb, skyvane.cpuSeconds / curl.cpuSeconds);
+                    curl.cpuSeconds / gb, skyvane.cpuSeconds / curl.cpuSeconds,
+                    skyvane.machineSeconds / gb, curl.machineSeconds / gb,
+                    skyvane.machineSeconds / curl.machineSeconds);
         std::fflush(stdout);
     }
     std::printf("throughput: MB of tracks on the disk a second (curl: of the stream); ratio: "
                 "Skyvane's share of the reference's (aim: at least 0.8)\n"
                 "end: from the station closing to finished() (aim: under 500 ms)\n"
                 "CPU per GB of audio: Skyvane, the reference writer and curl; ratio: Skyvane to "
-                "curl (aim: within 1.5)\n");
+                "curl (aim: within 1.5)\n"
+                "machine CPU per GB: all cores, less the station, until the data is on the disk "
+                "(curl's: until a sync() after it); needs an otherwise idle machine\n");
     return 0;
 }
