@@ -71,13 +71,12 @@ private Q_SLOTS:
         QVERIFY(loaded.log.size() == 24000 && loaded.log.endsWith(u"x!"));
         QCOMPARE(RecordingSettings::fromJson({{QStringLiteral("startTime"), 2880}}).startTime, 0);
         // The editor trims inline whitespace at both ends, and reads a number from text.
+        const QVariantMap edits{{u"name"_s, u"\t Morning\u00a0Show \n "_s},
+                                {u"recCount"_s, u" 25 tracks"_s},
+                                {u"days"_s, QVariantList{false, true}}};
         for (const RecordingSettings::Field &field : RecordingSettings::fields()) {
-            if (QByteArrayView(field.key) == "name")
-                field.setValue(s, QStringLiteral("\t Morning\u00a0Show \n "));
-            else if (QByteArrayView(field.key) == "recCount")
-                field.setValue(s, QStringLiteral(" 25 tracks"));
-            else if (QByteArrayView(field.key) == "days")
-                field.setValue(s, QVariantList{false, true});
+            if (const QVariant edit = edits.value(QString::fromLatin1(field.key)); edit.isValid())
+                field.setValue(s, edit);
         }
         QCOMPARE(s.name, QStringLiteral("Morning\u00a0Show \n"));
         QCOMPARE(s.recCount, 25);
