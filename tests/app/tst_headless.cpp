@@ -12,19 +12,16 @@
 #include "stationsimulator.h"
 #include "testmain.h"
 
+using namespace Qt::StringLiterals;
+
 namespace {
+
+const QStringList headless{u"--headless"_s};
 
 QString listPath()
 {
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
-           QStringLiteral("/Skyvane.reclist");
-}
-
-bool writeList(const QByteArray &json)
-{
-    QFile list(listPath());
-    return QDir().mkpath(QFileInfo(list).path()) && list.open(QIODevice::WriteOnly) &&
-           list.write(json) == json.size();
+           u"/Skyvane.reclist"_s;
 }
 
 // A list whose first recording is due now, from this station's /live; the
@@ -40,19 +37,24 @@ bool writeDueList(StationSimulator &station)
     // Out of a minute's last seconds, so the start is still due when the list is read.
     while (QTime::currentTime().second() >= 55)
         QTest::qWait(500);
-    return station.start() &&
-           writeList(QStringLiteral("[{\"name\": \"Due Now\", \"url\": \"%1\", \"daily\": true, "
-                                    "\"playList\": \"\", \"startTime\": %2}, {\"name\": \"Idle\"}]")
-                         .arg(station.url(u"/live"))
-                         .arg(QTime::currentTime().msecsSinceStartOfDay() / 60000)
-                         .toUtf8());
+    QFile list(listPath());
+    if (!station.start() || !QDir().mkpath(QFileInfo(list).path()) ||
+        !list.open(QIODevice::WriteOnly))
+        return false;
+    const QByteArray json =
+        QStringLiteral("[{\"name\": \"Due Now\", \"url\": \"%1\", \"daily\": true, \"playList\": "
+                       "\"\", \"startTime\": %2}, {\"name\": \"Idle\"}]")
+            .arg(station.url(u"/live"))
+            .arg(QTime::currentTime().msecsSinceStartOfDay() / 60000)
+            .toUtf8();
+    return list.write(json) == json.size();
 }
 
-// A window opens offscreen; the program without a window ignores it.
+// A window start opens offscreen; any other start must not need a display.
 void start(QProcess &skyvane, const QStringList &arguments)
 {
-    skyvane.setEnvironment(QProcess::systemEnvironment()
-                           << QStringLiteral("QT_QPA_PLATFORM=offscreen"));
+    if (arguments.isEmpty())
+        skyvane.setEnvironment(QProcess::systemEnvironment() << u"QT_QPA_PLATFORM=offscreen"_s);
     skyvane.start(QStringLiteral(SKYVANE_BINARY), arguments);
 }
 
@@ -69,165 +71,102 @@ private Q_SLOTS:
         for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
             qunsetenv(name);
     }
-    // Runs before any list file exists.
-    void answersAndExits_data()
-    {
-        QTest::addColumn<QString>("argument");
-        QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QByteArray>("output");
-        QTest::newRow("help") << QStringLiteral("--help") << 0 << QByteArray("--headless");
-        QTest::newRow("version") << QStringLiteral("--version") << 0 << QByteArray(SKYVANE_VERSION);
-        QTest::newRow("empty list")
-            << QStringLiteral("--headless") << 1 << QByteArray("skyvane: no recordings in ");
-    }
-    void answersAndExits()
-    {
-        QFETCH(QString, argument);
-        QFETCH(int, exitCode);
-        QFETCH(QByteArray, output);
-        QProcess skyvane;
-        skyvane.setProcessChannelMode(QProcess::MergedChannels);
-        skyvane.start(QStringLiteral(SKYVANE_BINARY), {argument});
-        QVERIFY(skyvane.waitForFinished(10000));
-        QCOMPARE(skyvane.exitCode(), exitCode);
-        QVERIFY(skyvane.readAll().contains(output));
-    }
 
-    void recordsADueStationUntilTerminated()
-    {
-        StationSimulator station;
-        QVERIFY(writeDueList(station));
-        QFile list(listPath());
-
-        QProcess skyvane;
-        skyvane.start(QStringLiteral(SKYVANE_BINARY), {QStringLiteral("--headless")});
-        QByteArray output;
-        QTRY_VERIFY_WITH_TIMEOUT(
-            (output += skyvane.readAllStandardOutput())
-                .contains("Due Now: Got shoutcast data: StreamTitle='Band \\x1B]0;x\\x07- "
-                          "Song\\x0D\\u0085\\u0080';\n"),
-            20000);
-        ::kill(pid_t(skyvane.processId()), SIGTERM);
-        QVERIFY(skyvane.waitForFinished(10000));
-        QCOMPARE(skyvane.exitCode(), 0);
-        output += skyvane.readAllStandardOutput();
-        // One printed line per logged line: the piece after a final line break is none.
-        QVERIFY(output.contains("Idle: The recording is disabled\n") &&
-                output.count("Idle: ") == 1);
-        QCOMPARE(output.count("Due Now: Next recording is at "), 2); // and again after the end
-        // The capture's outcome is summed up in the words a notification uses.
-        QVERIFY(output.contains("Due Now: Recording ended: 1 track saved, the last "));
-
-        // The capture was ended, and the list stored.
-        QVERIFY(list.open(QIODevice::ReadOnly) && list.readAll().contains("Recording ended at "));
-        const QDir tracks(QStandardPaths::writableLocation(QStandardPaths::MusicLocation) +
-                          QStringLiteral("/Skyvane"));
-        QCOMPARE(tracks.entryList({QStringLiteral("Due Now_*")}, QDir::Files).size(), 1);
-    }
-
-    // The session ending, Ctrl+C, the terminal closing: the capture ends and
-    // is stored as on closing the window.
-    void endsCapturesOnSignals_data()
-    {
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<int>("signalNumber");
-        QTest::addColumn<qlonglong>("fileLimit"); // bytes a file (ulimit -f); 0: none
-        const QStringList headless{QStringLiteral("--headless")};
-        QTest::newRow("window, SIGTERM") << QStringList() << SIGTERM << 0LL;
-        QTest::newRow("window, SIGINT") << QStringList() << SIGINT << 0LL;
-        QTest::newRow("window, SIGHUP") << QStringList() << SIGHUP << 0LL;
-        QTest::newRow("headless, SIGHUP") << headless << SIGHUP << 0LL;
-        // The track meets the limit: the write fails, and Skyvane lives on.
-        QTest::newRow("headless, file-size limit") << headless << SIGTERM << 100000LL;
-    }
-    void endsCapturesOnSignals()
-    {
-        QFETCH(QStringList, arguments);
-        QFETCH(int, signalNumber);
-        QFETCH(qlonglong, fileLimit);
-        StationSimulator station;
-        QSignalSpy asked(&station, &StationSimulator::requestReceived);
-        QVERIFY(writeDueList(station));
-        QProcess skyvane;
-        if (fileLimit > 0) {
-            skyvane.setChildProcessModifier([fileLimit] {
-                const rlimit limit{rlim_t(fileLimit), rlim_t(fileLimit)};
-                setrlimit(RLIMIT_FSIZE, &limit);
-            });
-        }
-        start(skyvane, arguments);
-        QVERIFY(asked.wait(20000));
-        if (fileLimit > 0)
-            QTest::qWait(1000); // past the limit at the station's 1 MB/s
-        ::kill(pid_t(skyvane.processId()), signalNumber);
-        QVERIFY(skyvane.waitForFinished(10000));
-        QCOMPARE(skyvane.exitCode(), 0);
-        QFile list(listPath());
-        QVERIFY(list.open(QIODevice::ReadOnly) && list.readAll().contains("Recording ended at "));
-    }
-
-    // One copy per list file: a second window start brings the first one's
-    // window forward; any other second start says who holds the list. Each
-    // first copy is killed outright, leaving its lock: the next row's takes
-    // that stale lock over.
+    // One copy per list file. A first copy records a station that is due; a
+    // later window start brings its window forward, any other later start
+    // says who holds the list (the first rows start alone, before any list
+    // exists). The session ending, Ctrl+C, the terminal closing: the first
+    // copy ends the capture and stores the list, as on closing the window.
+    // Without a window it prints its log, one line per logged line, a title's
+    // controls escaped, and the capture's outcome in the words a notification
+    // uses. Its lock file stays: the next row's first copy takes it over.
     void runsOneCopyPerList_data()
     {
-        QTest::addColumn<QStringList>("first");
-        QTest::addColumn<QStringList>("second");
+        QTest::addColumn<QString>("first");         // "window", "headless" or none
+        QTest::addColumn<QStringList>("arguments"); // of the later start
         QTest::addColumn<int>("exitCode");
-        QTest::addColumn<QString>("told"); // on standard error: list path, pid of the first
-        const QStringList window, headless{QStringLiteral("--headless")};
-        const QString held =
-            QStringLiteral("skyvane: Skyvane is already running on %1 (process %2)");
-        QTest::newRow("window, then window") << window << window << 0 << QString();
-        QTest::newRow("window, then headless") << window << headless << 1 << held + u'\n';
-        QTest::newRow("headless, then headless") << headless << headless << 1 << held + u'\n';
-        QTest::newRow("headless, then window")
-            << headless << window << 1
-            << held + QStringLiteral(" without a window; end it to open the window\n");
+        QTest::addColumn<QString>("told");        // by the later start: %1 the list, %2 the first
+        QTest::addColumn<int>("signalNumber");    // that ends the first copy
+        QTest::addColumn<qlonglong>("fileLimit"); // bytes a file (ulimit -f); 0: none
+        // By the first copy: the first line before the signal, the rest by its end.
+        QTest::addColumn<QByteArrayList>("printed");
+        const auto row = [](const char *name, const QString &first, const QStringList &arguments,
+                            int exitCode, const QString &told, int signalNumber = 0,
+                            qlonglong fileLimit = 0, const QByteArrayList &printed = {}) {
+            QTest::newRow(name) << first << arguments << exitCode << told << signalNumber
+                                << fileLimit << printed;
+        };
+        const QString held = u"skyvane: Skyvane is already running on %1 (process %2)"_s;
+        row("help", {}, {u"--help"_s}, 0, u"--headless"_s);
+        row("version", {}, {u"--version"_s}, 0, QStringLiteral(SKYVANE_VERSION));
+        row("empty list", {}, headless, 1, u"skyvane: no recordings in %1; "_s);
+        row("window, then window; SIGINT", u"window"_s, {}, 0, {}, SIGINT);
+        row("window, then headless; SIGTERM", u"window"_s, headless, 1, held + u'\n', SIGTERM);
+        row("headless, then window; SIGHUP", u"headless"_s, {}, 1,
+            held + u" without a window; end it to open the window\n"_s, SIGHUP, 0,
+            {"Due Now: Got shoutcast data: StreamTitle='Band \\x1B]0;x\\x07- Song\\x0D\\u0085"
+             "\\u0080';\n",
+             "Due Now: Recording ended: 1 track saved, the last "});
+        // The track meets the limit: the write fails, and Skyvane lives on.
+        row("headless, then headless; file-size limit", u"headless"_s, headless, 1, held + u'\n',
+            SIGTERM, 100000,
+            {"Due Now: File access error: Could not write to ",
+             ": File too large; 0 tracks saved\n"});
     }
     void runsOneCopyPerList()
     {
-        QFETCH(QStringList, first);
-        QFETCH(QStringList, second);
+        QFETCH(QString, first);
+        QFETCH(QStringList, arguments);
         QFETCH(int, exitCode);
         QFETCH(QString, told);
-        QVERIFY(writeList("[{\"name\": \"Idle\"}]"));
+        QFETCH(int, signalNumber);
+        QFETCH(qlonglong, fileLimit);
+        QFETCH(QByteArrayList, printed);
+        QDir tracks(QStandardPaths::writableLocation(QStandardPaths::MusicLocation) +
+                    u"/Skyvane"_s);
+        QVERIFY(tracks.removeRecursively());
+        StationSimulator station;
+        QSignalSpy asked(&station, &StationSimulator::requestReceived);
         QProcess holder;
-        start(holder, first);
-        const auto lockedBy = [] {
-            QFile lock(listPath() + QStringLiteral(".lock"));
-            return lock.open(QIODevice::ReadOnly) ? lock.readLine().trimmed().toLongLong() : 0;
-        };
-        QTRY_COMPARE_WITH_TIMEOUT(lockedBy(), holder.processId(), 10000);
+        if (!first.isEmpty()) {
+            QVERIFY(writeDueList(station));
+            if (fileLimit > 0) {
+                holder.setChildProcessModifier([fileLimit] {
+                    const rlimit limit{rlim_t(fileLimit), rlim_t(fileLimit)};
+                    setrlimit(RLIMIT_FSIZE, &limit);
+                });
+            }
+            start(holder, first == u"headless" ? headless : QStringList());
+            QVERIFY(asked.wait(20000)); // the list is locked and read
+        }
         QProcess skyvane;
-        start(skyvane, second);
+        skyvane.setProcessChannelMode(QProcess::MergedChannels);
+        start(skyvane, arguments);
         QVERIFY(skyvane.waitForFinished(10000));
         QCOMPARE(skyvane.exitCode(), exitCode);
-        if (!told.isEmpty())
-            told = told.arg(listPath()).arg(holder.processId());
-        QCOMPARE(QString::fromUtf8(skyvane.readAllStandardError()), told);
-        holder.kill();
-        QVERIFY(holder.waitForFinished(10000));
-    }
+        told.replace(u"%1"_s, listPath()).replace(u"%2"_s, QString::number(holder.processId()));
+        const QString answer = QString::fromUtf8(skyvane.readAll());
+        QVERIFY2(told.isEmpty() ? answer.isEmpty() : answer.contains(told), qPrintable(answer));
+        if (first.isEmpty())
+            return;
 
-    // Without its lock Skyvane says why, and ends without touching the list.
-    void refusesAListItCannotLock()
-    {
-        const QByteArray json = "[{\"name\": \"Idle\"}]";
-        const QString lock = listPath() + QStringLiteral(".lock");
-        QVERIFY(writeList(json) && (!QFile::exists(lock) || QFile::remove(lock)));
-        QVERIFY(QDir().mkdir(lock));
-        QProcess skyvane;
-        skyvane.start(QStringLiteral(SKYVANE_BINARY), {QStringLiteral("--headless")});
-        QVERIFY(skyvane.waitForFinished(10000) && skyvane.exitCode() == 1);
-        QVERIFY(skyvane.readAllStandardError().startsWith(
-            QStringLiteral("skyvane: Skyvane does not run on %1 without its lock: the lock file %2 "
-                           "is a folder")
-                .arg(listPath(), lock)
-                .toUtf8()));
+        QByteArray output;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            (output += holder.readAllStandardOutput()).contains(printed.value(0)), 20000);
+        ::kill(pid_t(holder.processId()), signalNumber);
+        QVERIFY(holder.waitForFinished(10000));
+        QCOMPARE(holder.exitCode(), 0);
         QFile list(listPath());
-        QVERIFY(list.open(QIODevice::ReadOnly) && list.readAll() == json && QDir().rmdir(lock));
+        QVERIFY(list.open(QIODevice::ReadOnly) && list.readAll().contains("Recording ended at "));
+        output += holder.readAllStandardOutput();
+        for (const QByteArray &line : printed)
+            QVERIFY2(output.contains(line), output.constData());
+        if (first == u"window")
+            return; // the window prints no log
+        QVERIFY(output.contains("Idle: The recording is disabled\n") &&
+                output.count("Idle: ") == 1);
+        QCOMPARE(output.count("Due Now: Next recording is at "), 2); // and again after the end
+        QCOMPARE(tracks.entryList({u"Due Now_*"_s}, QDir::Files).size(), fileLimit > 0 ? 0 : 1);
     }
 };
 
