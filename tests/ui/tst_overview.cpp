@@ -1,31 +1,58 @@
-// The overview of every recording above the editor: its rows as the
-// recordings change, their order and filter, picking a row to edit it, the
-// live figures of a capture and Stop during the wait before a broken capture
-// is resumed.
+// The parts behind the window that own its rules, tested without driving it:
+// the overview's rows as the recordings change, their order and filter; what
+// closing does; text Skyvane did not write (a name from the list file, a
+// station's words) shown as plain text, never as markup Qt would render (and
+// load images for); desktop notifications on a private session bus, also as
+// the window sends them.
+#include <csignal>
+
+#include <sys/prctl.h>
+
 #include <QtTest>
 #include <QtWidgets>
 
+#include <QDBusConnection>
+
 #include "platform/clock.h"
+#include "platform/desktopnotifications.h"
 #include "stationsimulator.h"
 #include "testmain.h"
 #include "ui/alerts.h"
+#include "ui/closedecision.h"
 #include "ui/mainwindow.h"
 #include "ui/recordingsortmodel.h"
 #include "ui/recordingtablemodel.h"
 
 using namespace Qt::StringLiterals;
-using Settings = RecordingSettings;
 
 namespace {
 
 const QString refused = u"http://127.0.0.1:9/stream"_s; // nothing listens
 
-Settings row(const QString &name, const QString &url = refused)
+RecordingSettings row(const QString &name, const QString &url = refused)
 {
-    Settings settings = Settings::fromJson({{u"name"_s, name}, {u"url"_s, url}});
+    auto settings = RecordingSettings::fromJson({{u"name"_s, name}, {u"url"_s, url}});
     settings.days.fill(true);
     return settings;
 }
+
+// The desktop's notification service as far as Skyvane uses it.
+class Notifications : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+public:
+    QStringList told; // "<summary>:<body>"
+
+public Q_SLOTS:
+    uint Notify(const QString &, uint, const QString &, const QString &summary, const QString &body,
+                const QStringList &, const QVariantMap &, int)
+    {
+        told.append(summary + u':' + body);
+        return 7;
+    }
+};
 
 } // namespace
 
@@ -33,56 +60,31 @@ class TestOverview : public QObject
 {
     Q_OBJECT
 
+    QProcess m_bus;
+    Notifications m_service;
     StationSimulator m_station;
-    QDateTime m_now;
-    QStringList m_told;
-    std::unique_ptr<MainWindow> m_window;
-
-    // A new window on a list file of these rows.
-    void open(const QList<Settings> &rows)
-    {
-        m_window.reset();
-        m_told.clear();
-        RecordingList list;
-        for (const Settings &settings : rows)
-            list.append(std::make_unique<Recording>(settings));
-        list.store();
-        m_window = std::make_unique<MainWindow>();
-    }
-    template<class W = QWidget> W *ctl(const QString &n) { return m_window->findChild<W *>(n); }
-    Recording *named(const QString &name)
-    {
-        for (int i = 0; i < m_window->list().size(); ++i) {
-            if (m_window->list().at(i)->name() == name)
-                return m_window->list().at(i);
-        }
-        return nullptr;
-    }
-    // Moves the overview's cursor to the row shown with this name, as the arrow keys do.
-    void pick(const QString &name)
-    {
-        auto *view = ctl<QTableView>(u"overview"_s);
-        const QModelIndexList rows =
-            view->model()->match(view->model()->index(0, 0), Qt::DisplayRole, name);
-        view->selectionModel()->setCurrentIndex(rows.value(0), QItemSelectionModel::ClearAndSelect |
-                                                                   QItemSelectionModel::Rows);
-        QCoreApplication::processEvents();
-    }
 
 private Q_SLOTS:
     void initTestCase()
     {
-        setAlertPresenter([this](QWidget *, const Alert &alert) {
-            m_told.append(alert.title);
-            return AlertAnswer::Default;
-        });
         // A Wednesday at 09:00: every start at the default 10:00 is far off.
-        m_now = QDateTime(QDate(2026, 12, 2), QTime(9, 0));
-        Clock::setSource([this] { return m_now; });
+        Clock::setSource([] { return QDateTime(QDate(2026, 12, 2), QTime(9, 0)); });
         m_station.setRoute("/live", StationSimulator::Route::stream());
         QVERIFY(m_station.start());
+        m_bus.setChildProcessModifier([] { prctl(PR_SET_PDEATHSIG, SIGKILL); });
+        m_bus.start(u"dbus-daemon"_s, {u"--session"_s, u"--print-address"_s, u"--nofork"_s});
+        qputenv("DBUS_SESSION_BUS_ADDRESS",
+                m_bus.waitForReadyRead() ? m_bus.readLine().trimmed() : "unix:path=/nonexistent");
+        QDBusConnection bus = QDBusConnection::sessionBus();
+        if (bus.registerService(u"org.freedesktop.Notifications"_s))
+            bus.registerObject(u"/org/freedesktop/Notifications"_s, &m_service,
+                               QDBusConnection::ExportAllSlots);
     }
-    void cleanup() { m_window.reset(); }
+    void cleanupTestCase()
+    {
+        m_bus.kill();
+        m_bus.waitForFinished();
+    }
 
     void showsEachRecording_data()
     {
@@ -104,7 +106,7 @@ private Q_SLOTS:
         QFETCH(QString, run);
         QFETCH(QString, shown);
         RecordingList list;
-        Settings a = row(u"a"_s, run == u"live"_s ? m_station.url(u"/live") : refused);
+        RecordingSettings a = row(u"a"_s, run == u"live"_s ? m_station.url(u"/live") : refused);
         a.reconnect = run == u"reconnect"_s;
         a.once = run == u"once"_s;
         if (run == u"no day"_s || a.once)
@@ -160,7 +162,7 @@ private Q_SLOTS:
         sorted.setFilterText(filter);
         sorted.sort(column, descending ? Qt::DescendingOrder : Qt::AscendingOrder);
         for (const QString &entry : rows.split(u'|')) {
-            Settings settings =
+            RecordingSettings settings =
                 row(entry.section(u'@', 0, 0), u"http://a.example/%1"_s.arg(list.size()));
             const QTime start = QTime::fromString(entry.section(u'@', 1), u"hh:mm"_s);
             settings.startTime = start.hour() * 60 + start.minute();
@@ -173,73 +175,104 @@ private Q_SLOTS:
         QCOMPARE(names.join(u'|'), shown);
     }
 
-    // The overview is sorted by name, not in list order. Picking another row
-    // saves the one shown first; a refused save stays on it with what was
-    // typed. A capture's figures follow the clock and come back whole, and its
-    // name never carries a marker. A renamed row moves, still picked.
-    void followsTheRowPicked()
+    void closeSteps_data()
     {
-        open({row(u"Other"_s), row(u"Live"_s, m_station.url(u"/live"))});
-        Recording *live = named(u"Live"_s);
-        live->startCapture();
-        m_now = m_now.addSecs(30 * 60);
-        ctl<QLineEdit>(u"stationField"_s)->setText(u"ftp://a.example/"_s);
-        pick(u"Live"_s);
-        QCOMPARE(m_told, QStringList{u"Invalid URL"_s});
-        QCOMPARE(ctl<QTableView>(u"overview"_s)->currentIndex().data().toString(), u"Other"_s);
-        QCOMPARE(ctl<QLineEdit>(u"stationField"_s)->text(), u"ftp://a.example/"_s);
-        ctl<QLineEdit>(u"stationField"_s)->setText(u"http://a.example/"_s);
-        pick(u"Live"_s);
-        QCOMPARE(named(u"Other"_s)->settings().url, u"http://a.example/"_s);
-        QCOMPARE(ctl<QLineEdit>(u"nameField"_s)->text(), u"Live"_s);
-        QCOMPARE(ctl<QProgressBar>(u"progress"_s)->value(), 500);
-        QVERIFY(
-            ctl<QLabel>(u"captureStatus"_s)->text().contains(u"0:30:00 recorded, 0:30:00 left"_s));
-        QTRY_VERIFY(live->bytesWritten() > 0);
-        ctl<QLineEdit>(u"nameField"_s)->setText(u"Zulu"_s);
-        QVERIFY(m_window->editor().save());
-        QCOMPARE(ctl<QTableView>(u"overview"_s)->currentIndex().row(), 1);
-        QCOMPARE(ctl<QTableView>(u"overview"_s)->currentIndex().data().toString(), u"Zulu"_s);
-        live->stopCapture();
+        QTest::addColumn<QString>("situation"); // tray, capturing, scheduled, unsaved edits
+        QTest::addColumn<QString>("steps");     // H(ide), E(dits asked), C(aptures asked), Q(uit)
+        QTest::newRow("tray, capturing") << u"1100"_s << u"H"_s;
+        QTest::newRow("tray, scheduled, edited") << u"1011"_s << u"H"_s;
+        QTest::newRow("tray, idle, edited") << u"1001"_s << u"EQ"_s;
+        QTest::newRow("no tray, capturing, edited") << u"0101"_s << u"ECQ"_s;
+        QTest::newRow("no tray, scheduled") << u"0010"_s << u"Q"_s;
+    }
+    void closeSteps()
+    {
+        QFETCH(QString, situation);
+        QFETCH(QString, steps);
+        const auto on = [&](int i) { return situation.at(i) == u'1'; };
+        QString taken;
+        for (const auto step : CloseDecision::steps({on(0), on(1), on(2), on(3)}))
+            taken += u"HECQ"_s.at(int(step));
+        QCOMPARE(taken, steps);
     }
 
-    // Stop ends the wait before a resume, and the regular start is planned.
-    void stopsTheWaitToReconnect()
+    void showsForeignTextPlain_data()
     {
-        Settings gone = row(u"Gone"_s);
-        gone.reconnect = true;
-        open({gone});
-        ctl<QAbstractButton>(u"nowButton"_s)->click();
-        Recording *recording = named(u"Gone"_s);
-        QTRY_COMPARE(recording->state(), Recording::State::WaitingToReconnect);
-        QVERIFY(ctl<QLabel>(u"captureStatus"_s)->text().startsWith(u"Waiting to reconnect"_s));
-        ctl<QAbstractButton>(u"stopButton"_s)->click();
-        QCOMPARE(recording->state(), Recording::State::Failed);
-        QVERIFY(recording->logText().contains(u"Stopped by user\nNext recording is at"_s));
-        QCOMPARE(recording->nextStart(), QDateTime(m_now.date(), QTime(10, 0)));
-        QVERIFY(!ctl(u"stopButton"_s)->isEnabled());
+        QTest::addColumn<QString>("text");
+        QTest::newRow("link, ampersand") << u"Rock & Roll <a href=\"file:///etc/passwd\">x</a>"_s;
+        QTest::newRow("image") << u"<b>x</b><img src=\"big.png\">"_s;
+        QTest::newRow("document") << u"<!DOCTYPE html><html><body><h1>Big</h1></body></html>"_s;
+        QTest::newRow("qt tag") << u"<qt>R&amp;B"_s;
+    }
+    // A name from the list file in the overview's tooltip, and in both texts of
+    // a real message box.
+    void showsForeignTextPlain()
+    {
+        QFETCH(QString, text);
+        RecordingList list;
+        RecordingTableModel model(list);
+        list.append(std::make_unique<Recording>(row(text)));
+        QTextDocument toolTip;
+        toolTip.setHtml(model.index(0, 0).data(Qt::ToolTipRole).toString());
+        QCOMPARE(toolTip.toPlainText(), text);
+
+        int plain = 0; // labels that show the text, as plain text
+        QTimer::singleShot(0, &model, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            for (const QLabel *label : box->findChildren<QLabel *>())
+                plain += label->text().contains(text) && label->textFormat() == Qt::PlainText;
+            box->reject();
+        });
+        runAlert(nullptr, Alert{text, text, {}, {}});
+        QCOMPARE(plain, 2);
     }
 
-    // Every label of a control and every check box has an Alt key of its own,
-    // and the window fits half of a 1366 pixel wide screen.
-    void fitsAndHasOwnMnemonics()
+    void notifiesCaptures_data()
     {
-        open({row(u"Jazz"_s)});
-        QList<QChar> keys;
-        for (QWidget *widget : m_window->findChildren<QWidget *>()) {
-            const auto *label = qobject_cast<QLabel *>(widget);
-            const auto *button = qobject_cast<QAbstractButton *>(widget);
-            const QString text = label ? label->text() : button ? button->text() : QString();
-            const qsizetype at = text.indexOf(u'&');
-            QVERIFY2(at >= 0 || !(qobject_cast<QCheckBox *>(widget) || (label && label->buddy())),
-                     qPrintable(widget->objectName()));
-            if (at >= 0) {
-                QVERIFY2(!keys.contains(text[at + 1].toLower()), qPrintable(text));
-                keys.append(text[at + 1].toLower());
-            }
-        }
-        m_window->show(); // the style's sizes count once it is polished
-        QVERIFY(m_window->minimumSizeHint().width() <= 683);
+        QTest::addColumn<bool>("tellStarts");
+        QTest::addColumn<QString>("failure");
+        QTest::addColumn<QString>("told");
+        QTest::newRow("ended") << false << QString() << u"a:Recording ended: 2 tracks saved"_s;
+        // A station's words are escaped: servers read the body as markup.
+        QTest::newRow("started, failed") << true << u"Connection failed: <b>R&B</b>"_s
+                                         << u"a:Recording started|a:Recording failed: Connection "
+                                            "failed: &lt;b&gt;R&amp;B&lt;/b&gt;\n2 tracks saved"_s;
+    }
+    void notifiesCaptures()
+    {
+        QFETCH(bool, tellStarts);
+        QFETCH(QString, failure);
+        QFETCH(QString, told);
+        if (m_bus.state() != QProcess::Running)
+            QSKIP("needs dbus-daemon");
+        m_service.told.clear();
+        DesktopNotifications notifications;
+        notifications.setTellStarts(tellStarts);
+        QObject source;
+        notifications.captureStarted(&source, u"a"_s);
+        QTRY_COMPARE(m_service.told.size(), int(tellStarts));
+        notifications.captureEnded(&source, u"a"_s, Outcome{2, {}, failure, {}}.summary());
+        QTRY_COMPARE(m_service.told.join(u'|'), told);
+    }
+
+    // The window tells of the captures of every row, new ones included.
+    void windowNotifiesAFailure()
+    {
+        if (m_bus.state() != QProcess::Running)
+            QSKIP("needs dbus-daemon");
+        m_service.told.clear();
+        // An alert, were one to come, is answered rather than left waiting for a click.
+        setAlertPresenter([](QWidget *, const Alert &) { return AlertAnswer::Default; });
+        RecordingList list;
+        list.append(std::make_unique<Recording>(row(u"b"_s)));
+        list.store();
+        MainWindow window;
+        window.list().at(0)->startCapture(); // nothing listens there
+        QTRY_VERIFY(m_service.told.join(u'|').startsWith(u"b:Recording failed: Connection"_s));
+        window.newPressed();
+        window.list().at(1)->startCapture(); // "http://" alone
+        QTRY_VERIFY(
+            m_service.told.last().startsWith(u"New Recording 1:Recording failed: Can not"_s));
     }
 };
 
