@@ -6,10 +6,6 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <QScopeGuard>
-
-#include <QSslKey>
-#include <QSslServer>
 #include <QTest>
 #include <QThread>
 #include <QTimer>
@@ -25,28 +21,11 @@ using Route = StationSimulator::Route;
 
 namespace {
 
-// The sanitizer build (address and undefined together) checks C++ types with
-// the help of a pipe, which a full descriptor table refuses: it would report
-// every such check as a fault.
-#if defined(__SANITIZE_ADDRESS__)
-constexpr bool sanitized = true;
-#else
-constexpr bool sanitized = false;
-#endif
-
 // The signals of a transfer that completes; by default that of a plain 200.
 QStringList completed(const QString &response = u"200 ()"_s)
 {
     return {u"response "_s + response, u"data"_s, u"finish"_s};
 }
-
-// A certificate for 127.0.0.1 that no system trusts, and its key (DER).
-constexpr char tlsKey[] = "MDECAQEEIFr4AsOE0/wcfx9ekEqHe+WBdZnXB+MSvcbsQZjBoBjDoAoGCCqGSM49AwEH";
-constexpr char tlsCertificate[] =
-    "MIIBDzCBt6ADAgECAgEBMAoGCCqGSM49BAMCMAwxCjAIBgNVBAMMAXgwHhcNMDAwMTAxMDAwMDAwWhcNNDkxMjMxMDAwMD"
-    "AwWjAAMFkwEwYHKoZIzj0CAQYIKoZIzj0DAQcDQgAEUYFya4ZLcSDySrkceXB78WanH/wNsyeUBXcnAOxdlqvjaGEOC8dj"
-    "V6SdYJounus1PIUgwPq/10k9TV78ctIK6qMWMBQwEgYDVR0RAQH/BAgwBocEfwAAATAKBggqhkjOPQQDAgNHADBEAiAUFx"
-    "R/mVShAImpixCg3rlHwWEXeGeg3WcDEutaM3FPpgIgOrthhaMc1YXRjvLGfqIo79WgUr6gX7dczPUZ906AbSw=";
 
 // Runs a transfer and records its signals; onEvent lets a test act from inside one.
 struct Recorder : QObject
@@ -100,10 +79,14 @@ struct Recorder : QObject
     }
 };
 
-// An answer of size audio bytes, in writes of 1..chunk bytes (0: large writes).
+// An answer of size audio bytes, in writes of 1..chunk bytes (0: large writes),
+// after a header line without a name, which is dropped.
 Route stream(std::optional<QByteArray> status, int chunk, qint64 size)
 {
-    return {.statusLine = status, .body = StationSimulator::audioBytes(0, size), .maxChunk = chunk};
+    return {.statusLine = status,
+            .headerFields = {{"", "?"}},
+            .body = StationSimulator::audioBytes(0, size),
+            .maxChunk = chunk};
 }
 
 // What a transfer of /start reports.
@@ -127,21 +110,14 @@ private Q_SLOTS:
     // Transfers and connections dropped by the test are freed by deleteLater.
     void cleanup() { QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete); }
 
-    void stationUrl_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<QByteArray>("encoded"); // empty: not a station address
-        for (const QString &text : {u"http://"_s, u"ftp://h/"_s, u"file:///x"_s, u"stream.pls"_s})
-            QTest::newRow(qPrintable(text)) << text << QByteArray();
-        // Trimmed, the host in ASCII, the space escaped, the fragment dropped.
-        QTest::newRow("https") << u" \thttps://b\u00fccher.de:8000/a b?x=1#top \n"_s
-                               << "https://xn--bcher-kva.de:8000/a%20b?x=1"_ba;
-    }
     void stationUrl()
     {
-        QFETCH(QString, text);
-        QFETCH(QByteArray, encoded);
-        QCOMPARE(StationUrl::encoded(text).value_or(QByteArray()), encoded);
+        for (const QString &text : {u"http://"_s, u"ftp://h/"_s, u"file:///x"_s, u"stream.pls"_s})
+            QVERIFY2(!StationUrl::encoded(text), qPrintable(text));
+        // Trimmed, the host in ASCII, the space escaped, the fragment dropped.
+        QCOMPARE(
+            StationUrl::encoded(u" \thttps://b\u00fccher.de:8000/a b?x=1#top \n"_s).value_or(""),
+            "https://xn--bcher-kva.de:8000/a%20b?x=1"_ba);
     }
 
     // Signals come in order: each redirect before it is followed, one response
@@ -244,42 +220,28 @@ private Q_SLOTS:
     // With no descriptor left for the socket the transfer fails, saying why.
     void noDescriptorForTheSocket()
     {
-        if (sanitized)
-            QSKIP("a full descriptor table stops the sanitizer's own checks");
+#if defined(__SANITIZE_ADDRESS__)
+        // Its type checks need a pipe, which a full descriptor table refuses.
+        QSKIP("a full descriptor table stops the sanitizer's own checks");
+#endif
         m_station->setRoute("/live", stream("ICY 200 OK", 0, 5000));
         Recorder first; // the curl driver is made with the first transfer
         QVERIFY(first.start(m_station->url(u"/live")) && first.waitForEnd());
         rlimit saved{};
-        QCOMPARE(getrlimit(RLIMIT_NOFILE, &saved), 0);
+        getrlimit(RLIMIT_NOFILE, &saved);
         const rlimit lowered{rlim_t(*DescriptorLimit::openCount() + 16), saved.rlim_max};
-        QCOMPARE(setrlimit(RLIMIT_NOFILE, &lowered), 0);
+        setrlimit(RLIMIT_NOFILE, &lowered);
         std::vector<int> taken;
-        const auto restore = qScopeGuard([&taken, &saved] {
-            for (const int fd : taken)
-                ::close(fd);
-            setrlimit(RLIMIT_NOFILE, &saved);
-        });
         for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
             taken.push_back(fd);
         Recorder recorder;
-        QVERIFY(recorder.start(m_station->url(u"/live")) && recorder.waitForEnd());
+        const bool ended = recorder.start(m_station->url(u"/live")) && recorder.waitForEnd();
+        for (const int fd : taken)
+            ::close(fd);
+        setrlimit(RLIMIT_NOFILE, &saved);
+        QVERIFY(ended);
         QCOMPARE(recorder.events, QStringList{u"fail"_s});
         QVERIFY2(recorder.error.startsWith(u"Too many open files: "_s), qPrintable(recorder.error));
-    }
-
-    // TLS verification stays on.
-    void untrustedCertificateFails()
-    {
-        QSslServer server;
-        QSslConfiguration tls = server.sslConfiguration();
-        tls.setPrivateKey(QSslKey(QByteArray::fromBase64(tlsKey), QSsl::Ec, QSsl::Der));
-        tls.setLocalCertificate(QSslCertificate(QByteArray::fromBase64(tlsCertificate), QSsl::Der));
-        server.setSslConfiguration(tls);
-        Recorder recorder;
-        QVERIFY(server.listen(QHostAddress::LocalHost, 0) &&
-                recorder.start(u"https://127.0.0.1:%1/"_s.arg(server.serverPort())) &&
-                recorder.waitForEnd());
-        QVERIFY2(recorder.error.contains(u"certificate"), qPrintable(recorder.error));
     }
 };
 
