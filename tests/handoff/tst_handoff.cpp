@@ -185,7 +185,7 @@ private Q_SLOTS:
             "binary chunks",
             "local p, d = ... .. '.luac', string.dump(function() end) local f = io.open(p, 'wb') "
             "f:write(d) f:close() package.path = p:gsub('luac$', '?') error(select(2, load(d, "
-            "'d', 'b')) .. '|' .. select(2, loadfile(p, 'b')) .. '|' .. select(2, pcall(dofile, "
+            "'d')) .. '|' .. select(2, loadfile(p, 'b')) .. '|' .. select(2, pcall(dofile, "
             "p)) .. '|' .. select(2, pcall(require, 'luac')), 0)",
             u":2: "_s + QStringList(3, binary).join(u'|') +
                 u"|error loading module 'luac' from file '"_s + scriptTrack() + u".luac':\n\t"_s +
