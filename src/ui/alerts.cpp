@@ -17,7 +17,6 @@ AlertAnswer showMessageBox(QWidget *parent, const Alert &alert)
     QMessageBox box(parent);
     box.setIcon(QMessageBox::Warning);
     box.setWindowTitle(QStringLiteral("Skyvane"));
-    box.setTextFormat(Qt::PlainText);
     box.setText(alert.title);
     box.setInformativeText(alert.text);
     PlainText::enforce(&box);
@@ -28,11 +27,6 @@ AlertAnswer showMessageBox(QWidget *parent, const Alert &alert)
         grid->addItem(new QSpacerItem(box.fontMetrics().averageCharWidth() * 60, 0,
                                       QSizePolicy::Minimum, QSizePolicy::Fixed),
                       grid->rowCount(), 0, 1, grid->columnCount());
-    if (alert.defaultButton.isEmpty() && alert.alternateButton.isEmpty()) {
-        box.setStandardButtons(QMessageBox::Ok);
-        box.exec();
-        return AlertAnswer::Default;
-    }
     QPushButton *const defaultButton =
         alert.defaultButton.isEmpty() ? box.addButton(QMessageBox::Ok)
                                       : box.addButton(alert.defaultButton, QMessageBox::RejectRole);
