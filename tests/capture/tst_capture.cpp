@@ -293,6 +293,7 @@ private Q_SLOTS:
             at = r.logText().indexOf(line, at);
             QVERIFY2(at >= 0, qPrintable(line));
         }
+        QVERIFY(!r.logText().contains(u"\n\n"_s)); // no empty line, whatever a script says
         QCOMPARE(tracks().keys(), expected.keys());
         QVERIFY(tracks() == expected);
         QVERIFY(!r.settings().days[2]); // a one-time recording gives up Wednesday

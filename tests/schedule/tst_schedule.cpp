@@ -189,6 +189,7 @@ private Q_SLOTS:
         // Both captures fail at once on the default "http://".
         QTRY_VERIFY(!r.isCapturing());
         r.startCapture();
+        QVERIFY(!r.findChild<StartTimer *>()->isActive()); // the capture takes over from it
         QCOMPARE(r.logText().count(QStringLiteral("Started recording")), 2);
         QTRY_VERIFY(!SleepInhibitor::instance().isAsking());
         QCOMPARE(r.logText().count(QStringLiteral("the computer may sleep")), 1);
