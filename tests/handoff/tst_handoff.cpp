@@ -204,15 +204,18 @@ private Q_SLOTS:
         QFile::link(home + u"/typed"_s, data + u"/file"_s);
         const QString system = u": opening files in /proc, /dev or /sys is not allowed"_s;
         const QString outside = u": writing outside Skyvane's folders is not allowed"_s;
-        scriptRow("/proc, /dev, /sys",
-                  "package.path = '/dev/?' error(table.concat({select(3, io.open('/proc/self/mem', "
-                  "'r+b')), select(2, io.open('/dev/zero')), select(2, loadfile('/dev/zero')), "
-                  "select(2, pcall(io.lines, '/sys/kernel')), select(2, io.open('/dev/fd/0/')), "
-                  "select(2, pcall(require, 'zero'))}, '|'), 0)",
-                  u":2: 13|/dev/zero"_s + system + u"|cannot open /dev/zero"_s + system +
-                      u"|/sys/kernel"_s + system + u"|/dev/fd/0/"_s + system +
-                      u"|module 'zero' not found:\n\tno field package.preload['zero']\n\tno "
-                      u"file '/dev/zero'"_s);
+        scriptRow(
+            "/proc, /dev, /sys",
+            "package.path = '/dev/?' error(table.concat({select(3, io.open('/proc/self/mem', "
+            "'r+b')), select(2, io.open('/dev/zero')), select(2, loadfile('/dev/zero')), "
+            "select(2, pcall(io.lines, '/sys/kernel')), select(2, pcall(io.input, '/sys/kernel')), "
+            "select(2, io.open('/dev/fd/0/')), "
+            "select(2, pcall(require, 'zero'))}, '|'), 0)",
+            u":2: 13|/dev/zero"_s + system + u"|cannot open /dev/zero"_s + system +
+                QStringList(2, u"|/sys/kernel"_s + system).join(QString()) + u"|/dev/fd/0/"_s +
+                system +
+                u"|module 'zero' not found:\n\tno field package.preload['zero']\n\tno "
+                u"file '/dev/zero'"_s);
         scriptRow("writing outside",
                   "local p = os.getenv('HOME') .. '/out' error(table.concat({select(2, io.open(p, "
                   "'a')), select(2, io.open(p, 'r+')), select(2, pcall(io.output, p)), select(2, "
