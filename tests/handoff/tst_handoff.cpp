@@ -13,6 +13,7 @@
 #include <taglib/mpegfile.h>
 #include <taglib/tpropertymap.h>
 
+#include "filecontents.h"
 #include "handoff/handoffqueue.h"
 #include "handoff/scriptrunner.h"
 #include "handoff/tagwriter.h"
@@ -42,12 +43,6 @@ QString writeFile(const QString &path, const QByteArray &bytes)
         file.write(bytes) != bytes.size())
         qFatal("cannot write %s", qPrintable(path));
     return path;
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 // A track of one byte, its title sent by the station unless made.
@@ -307,16 +302,16 @@ private Q_SLOTS:
             setrlimit(RLIMIT_FSIZE, &saved);
             QCOMPARE(result, untagged.isEmpty() ? u"added"_s
                                                 : u"added: Track left untagged: "_s + untagged);
-            QVERIFY(untagged.isEmpty() || readFile(path) == bytes);
+            QVERIFY(untagged.isEmpty() || fileContents(path) == bytes);
             expected += "#EXTINF:-1,Skyvane - Say \"hi\" / 'there' second  line – 日本語 🎵\n" +
                         (path == again ? url : path.toUtf8()) + '\n';
         }
-        QCOMPARE(readFile(playlist), expected);
+        QCOMPARE(fileContents(playlist), expected);
         // No tagging copy is left behind; the tracks stay.
         QCOMPARE(QDir(music(u"Skyvane"_s)).entryList(QDir::Files | QDir::Hidden).size(), 6);
 
         TagLib::MPEG::File mpeg(QFile::encodeName(song).constData());
-        QVERIFY(readFile(song).startsWith("ID3\x04") && !mpeg.hasID3v1Tag());
+        QVERIFY(fileContents(song).startsWith("ID3\x04") && !mpeg.hasID3v1Tag());
         QCOMPARE(QString::fromStdString(mpeg.properties().toString().to8Bit(true)),
                  u"ALBUM=Альбом\nARTIST=Skyvane\nGENRE=Jazz/Funk\nTITLE="_s + trickyTitle + u'\n');
     }

@@ -9,18 +9,13 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include "filecontents.h"
 #include "model/recordinglist.h"
 #include "testmain.h"
 
 using namespace Qt::StringLiterals;
 
 namespace {
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 void writeFile(const QString &path, const QByteArray &bytes)
 {
@@ -124,7 +119,8 @@ private Q_SLOTS:
         writeFile(path, "{ this is not a list");
         list.load();
         QVERIFY(!QFile::exists(path));
-        QCOMPARE(readAll(path + QStringLiteral(".corrupt2")), QByteArray("{ this is not a list"));
+        QCOMPARE(fileContents(path + QStringLiteral(".corrupt2")),
+                 QByteArray("{ this is not a list"));
         writeFile(path, "{\"a\": 1}");
         list.load();
         QVERIFY(list.isEmpty() && QFile::exists(path + QStringLiteral(".corrupt3")));
@@ -133,7 +129,7 @@ private Q_SLOTS:
         writeFile(path, "[{\"name\": \"Caf\xe9\"}]");
         list.load();
         QCOMPARE(list.at(0)->name(), QStringLiteral("Caf\uFFFD"));
-        QCOMPARE(readAll(path + QStringLiteral(".corrupt4")),
+        QCOMPARE(fileContents(path + QStringLiteral(".corrupt4")),
                  QByteArray("[{\"name\": \"Caf\xe9\"}]"));
         // A repaired list without rows is never stored; each start finds the
         // same original, and one copy of it is kept.
@@ -141,7 +137,7 @@ private Q_SLOTS:
             writeFile(path, "[\"\xff\"]");
             list.load();
         }
-        QCOMPARE(readAll(path + QStringLiteral(".corrupt5")), QByteArray("[\"\xff\"]"));
+        QCOMPARE(fileContents(path + QStringLiteral(".corrupt5")), QByteArray("[\"\xff\"]"));
         QVERIFY(!QFile::exists(path + QStringLiteral(".corrupt6")));
 
         // Rows load in order; one that is not an object is skipped.
@@ -153,7 +149,7 @@ private Q_SLOTS:
         QVERIFY(list.at(0)->nextStart().isValid());
         QCOMPARE(list.at(1)->logText(), QStringLiteral("old\nThe recording is disabled\n"));
         QVERIFY(list.store());
-        const QByteArray stored = readAll(path);
+        const QByteArray stored = fileContents(path);
         QCOMPARE(QJsonDocument::fromJson(stored).array(),
                  QJsonArray({list.at(0)->toJson(), list.at(1)->toJson()}));
 
@@ -168,8 +164,8 @@ private Q_SLOTS:
         setrlimit(RLIMIT_FSIZE, &saved);
         QVERIFY(!storedOnFullDisk);
         QCOMPARE(problems.size(), 6); // two files moved aside, three repaired, one failed store
-        QCOMPARE(readAll(path), stored);
-        QVERIFY(list.store() && readAll(path).size() > 20000);
+        QCOMPARE(fileContents(path), stored);
+        QVERIFY(list.store() && fileContents(path).size() > 20000);
     }
 
     void rowSignals_data()
@@ -240,7 +236,8 @@ private Q_SLOTS:
         list.flushStores();
         QVERIFY2(!stored.isEmpty() && stored.size() < 30,
                  qPrintable(QString::number(stored.size())));
-        const QJsonArray rows = QJsonDocument::fromJson(readAll(RecordingList::filePath())).array();
+        const QJsonArray rows =
+            QJsonDocument::fromJson(fileContents(RecordingList::filePath())).array();
         QCOMPARE(rows.size(), 300);
         for (const QJsonValue row : rows)
             QCOMPARE(row[u"log"].toString(), QStringLiteral("ended\n"));
@@ -252,7 +249,7 @@ private Q_SLOTS:
             going.at(0)->log(QStringLiteral("dropped\n"));
             going.storeSoon();
         }
-        QVERIFY(!readAll(RecordingList::filePath()).contains("dropped"));
+        QVERIFY(!fileContents(RecordingList::filePath()).contains("dropped"));
     }
 };
 

@@ -6,6 +6,7 @@
 #include <QtTest>
 #include <QtWidgets>
 
+#include "filecontents.h"
 #include "platform/autostart.h"
 #include "platform/clock.h"
 #include "platform/textencodings.h"
@@ -84,8 +85,7 @@ class TestWindow : public QObject
     QByteArray storedList()
     {
         m_window->list().flushStores();
-        QFile file(RecordingList::filePath());
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        return fileContents(RecordingList::filePath());
     }
 
 private Q_SLOTS:
