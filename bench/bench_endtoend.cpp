@@ -32,6 +32,7 @@
 
 #include "capture/capture.h"
 #include "capture/trackwriter.h"
+#include "processcpu.h"
 #include "stationprocess.h"
 
 namespace {
@@ -60,29 +61,16 @@ double machineBusySeconds()
     return ticks / double(::sysconf(_SC_CLK_TCK));
 }
 
-// CPU time of one process so far, from /proc/<pid>/stat.
-double processSeconds(qint64 pid)
-{
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return 0;
-    // utime and stime are the 14th and 15th fields; the name before them may hold spaces.
-    const QByteArray line = stat.readAll();
-    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-    return (fields.value(11).toDouble() + fields.value(12).toDouble()) /
-           double(::sysconf(_SC_CLK_TCK));
-}
-
 // The machine's busy time, less the station's.
 struct MachineMeter
 {
     const QProcess &station;
     double machine = machineBusySeconds();
-    double served = processSeconds(station.processId());
+    double served = processCpuSeconds(station.processId());
 
     double seconds() const
     {
-        return machineBusySeconds() - machine - (processSeconds(station.processId()) - served);
+        return machineBusySeconds() - machine - (processCpuSeconds(station.processId()) - served);
     }
 };
 

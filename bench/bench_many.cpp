@@ -24,6 +24,7 @@
 #include <QThread>
 #include <QTime>
 
+#include "processcpu.h"
 #include "stationprocess.h"
 
 namespace {
@@ -43,13 +44,7 @@ qint64 kibOf(const QByteArray &line, int nameLength)
 Usage usageOf(qint64 pid)
 {
     Usage usage;
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (stat.open(QIODevice::ReadOnly)) {
-        const QByteArray line = stat.readAll();
-        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
-        const double ticks = double(sysconf(_SC_CLK_TCK));
-        usage.cpuSeconds = (fields.value(11).toDouble() + fields.value(12).toDouble()) / ticks;
-    }
+    usage.cpuSeconds = processCpuSeconds(pid);
     QFile status(QStringLiteral("/proc/%1/status").arg(pid));
     if (status.open(QIODevice::ReadOnly)) {
         for (const QByteArray &line : status.readAll().split('\n')) {
