@@ -176,7 +176,10 @@ void Capture::onResponse(const HttpResponse &response)
 void Capture::onData(QByteArrayView data)
 {
     guarded([&] {
-        if (m_demuxer->feed(data) == IcyDemuxer::Result::LostSync) {
+        const IcyDemuxer::Result result = m_demuxer->feed(data);
+        // The audio before a lost sync is the station's too.
+        m_writer.flush();
+        if (result == IcyDemuxer::Result::LostSync) {
             if (m_settings.reconnect)
                 m_resume = true;
             throw NamedFailure(QStringLiteral("LostStreamSync"),

@@ -56,8 +56,10 @@ IcyDemuxer::Result IcyDemuxer::feed(QByteArrayView bytes)
 IcyDemuxer::Result IcyDemuxer::takeSniffedBody()
 {
     m_interval = -1;
-    // A copy that shares the bytes: demultiplexing reuses m_held for blocks.
-    const QByteArray sniffed = m_held;
+    // A copy that shares the bytes: demultiplexing reuses m_held for blocks,
+    // and the audio handed on from it must outlive this call.
+    m_sniffed = m_held;
+    const QByteArray &sniffed = m_sniffed;
     const qsizetype headerEnd = sniffed.indexOf("\r\n\r\n");
     if (!sniffed.startsWith("ICY") || headerEnd < 0)
         return demultiplex(sniffed);

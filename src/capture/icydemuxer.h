@@ -17,6 +17,8 @@ public:
     class Receiver
     {
     public:
+        // The bytes stay valid until the next feed(), so that a read's runs
+        // can be written together.
         virtual void audioReceived(QByteArrayView audio) = 0;
         // The header lines of an in-band head, each ended by "\r\n".
         virtual void inBandHeadReceived(QByteArrayView head) = 0;
@@ -60,5 +62,6 @@ private:
     qint32 m_blockMark = 0; // 1 right after a length byte, until audio follows
     qint32 m_blockLeft = 0; // bytes of the current block still to come
     QByteArray m_held;      // the sniffed head, then the block being read
+    QByteArray m_sniffed;   // the sniffed head, once demultiplexed
     QByteArray m_lastBlock; // the previous block that named a title
 };

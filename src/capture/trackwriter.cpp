@@ -8,6 +8,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -37,6 +38,10 @@ const QString startPrefix = QStringLiteral("Start of ");
 // cutting pages on their way to the disk would wait for them.
 constexpr qint64 writeBackStep = 1024 * 1024;
 constexpr qint64 writeBackLag = 256 * 1024;
+
+// Runs of audio written in one system call at most: a title flood splits a
+// read into thousands of runs, and writev takes at most IOV_MAX.
+constexpr std::size_t maxPendingRuns = 64;
 
 QString systemError()
 {
@@ -149,27 +154,48 @@ void TrackWriter::createFile()
 
 void TrackWriter::write(QByteArrayView audio)
 {
-    if (m_fd < 0)
+    if (m_fd < 0 || audio.isEmpty())
         return;
-    const char *data = audio.data();
-    qsizetype left = audio.size();
-    while (left > 0) {
-        const ssize_t written = ::write(m_fd, data, size_t(left));
+    m_pending.push_back({const_cast<char *>(audio.data()), size_t(audio.size())});
+    if (m_pending.size() == maxPendingRuns)
+        flush();
+}
+
+void TrackWriter::flush()
+{
+    std::size_t first = 0;
+    while (first < m_pending.size()) {
+        const ssize_t written =
+            ::writev(m_fd, m_pending.data() + first, int(m_pending.size() - first));
         if (written < 0 && errno == EINTR)
             continue;
         if (written <= 0) {
             if (written == 0)
                 errno = ENOSPC;
+            m_pending.clear();
             throw NamedFailure(
                 QStringLiteral("FileWriteFailed"),
                 QStringLiteral("Could not write to %1: %2").arg(m_track.path, systemError()));
         }
-        data += written;
-        left -= written;
         m_written += written;
+        first = skipWritten(first, size_t(written));
     }
+    m_pending.clear();
     if (m_written - writeBackLag - m_flushed >= writeBackStep)
         startWriteBack(m_written - writeBackLag);
+}
+
+// After a short write: the first run not yet whole on the disk, trimmed to
+// what is left of it.
+std::size_t TrackWriter::skipWritten(std::size_t first, std::size_t written)
+{
+    while (first < m_pending.size() && written >= m_pending[first].iov_len)
+        written -= m_pending[first++].iov_len;
+    if (written > 0) {
+        m_pending[first].iov_base = static_cast<char *>(m_pending[first].iov_base) + written;
+        m_pending[first].iov_len -= written;
+    }
+    return first;
 }
 
 // Only a hint: the disk starts on the data now instead of when the system gets
@@ -182,6 +208,7 @@ void TrackWriter::startWriteBack(qint64 end)
 
 void TrackWriter::closeFile()
 {
+    m_pending.clear();
     if (m_fd < 0)
         return;
     ::close(m_fd);
@@ -212,6 +239,7 @@ std::optional<Track> TrackWriter::close(bool incomplete, bool keepPartial, qint3
 {
     if (m_fd < 0)
         return std::nullopt;
+    flush();
     // Judged before the file closes: afterwards its path may lead to another's file.
     const bool removed = wasRemoved();
     // 64-bit: a day-long capture passes 2 GiB and must not look tiny.

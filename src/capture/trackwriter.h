@@ -2,6 +2,9 @@
 
 #include <functional>
 #include <optional>
+#include <vector>
+
+#include <sys/uio.h>
 
 #include <QByteArrayView>
 #include <QDateTime>
@@ -32,8 +35,12 @@ public:
     // one up from madeBase and the time. Throws NamedFailure "FileOpenFailed".
     void open(const QString &streamTitle, const QString &madeBase, const QDateTime &now,
               const QString &extension);
-    // Appends audio; nothing when no track is open. Throws "FileWriteFailed".
+    // Queues audio for the open track; nothing when none is open. The bytes
+    // must stay valid until flush() or close(): a read's runs go to the disk
+    // together, one system call instead of one per metadata interval.
     void write(QByteArrayView audio);
+    // Writes what is queued. Throws "FileWriteFailed".
+    void flush();
 
     bool isOpen() const { return m_fd >= 0; }
     // Whether the open track's file is no longer where it was opened: removed,
@@ -56,6 +63,7 @@ private:
     void createFile();
     // Asks the disk to start writing [m_flushed, end) now; end 0 is the file's end.
     void startWriteBack(qint64 end);
+    std::size_t skipWritten(std::size_t first, std::size_t written);
     void closeFile();
     void renameToStartOf();
     void removeOwnFile();
@@ -63,9 +71,10 @@ private:
     bool pathLeadsToOwnFile() const;
 
     LogFunction m_log;
-    // The open track's file, unbuffered: each chunk goes straight to the
+    // The open track's file, unbuffered: a read's audio goes straight to the
     // system, and a full disk shows at the write that met it.
     int m_fd = -1;
+    std::vector<iovec> m_pending;
     qint64 m_written = 0;
     // Bytes of the open track whose write-back has been started.
     qint64 m_flushed = 0;
