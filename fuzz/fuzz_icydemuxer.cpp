@@ -48,8 +48,9 @@ Calls run(QByteArrayView body, qint32 interval, std::uint8_t seed)
     unsigned next = seed;
     for (qsizetype at = 0; at < body.size() && !calls.lostSync;) {
         next = next * 1103515245u + 12345u;
-        const qsizetype size =
-            seed == 0 ? body.size() : std::min<qsizetype>(1 + (next >> 16) % seed, body.size() - at);
+        const qsizetype size = seed == 0
+                                   ? body.size()
+                                   : std::min<qsizetype>(1 + (next >> 16) % seed, body.size() - at);
         calls.lostSync = demuxer.feed(body.sliced(at, size)) == IcyDemuxer::Result::LostSync;
         at += size;
     }

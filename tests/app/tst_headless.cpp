@@ -97,7 +97,6 @@ private Q_SLOTS:
                                 << fileLimit << printed;
         };
         const QString held = u"skyvane: Skyvane is already running on %1 (process %2)"_s;
-        row("help", {}, {u"--help"_s}, 0, u"--headless"_s);
         row("empty list", {}, headless, 1, u"skyvane: no recordings in %1; "_s);
         row("window, then window; SIGINT", u"window"_s, {}, 0, {}, SIGINT);
         row("window, then headless; SIGTERM", u"window"_s, headless, 1, held + u'\n', SIGTERM);

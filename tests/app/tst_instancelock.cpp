@@ -8,18 +8,13 @@
 #include <QTest>
 
 #include "app/instancelock.h"
+#include "testfiles.h"
 #include "testmain.h"
 
 namespace {
 
 using Outcome = InstanceLock::Outcome;
 enum class Made { Nothing, File, Link, Folder, Fifo };
-
-bool writeFile(const QByteArray &path, const QByteArray &content)
-{
-    QFile file(QFile::decodeName(path));
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
 
 // A file holds garbage longer than a pid; a link leads to a folder.
 bool make(const QByteArray &path, Made made, mode_t mode)
@@ -28,7 +23,8 @@ bool make(const QByteArray &path, Made made, mode_t mode)
     if (made == Made::Nothing || made == Made::Fifo)
         return made == Made::Nothing || ::mkfifo(path, 0600) == 0;
     if (made == Made::File)
-        return writeFile(path, QByteArray("\0\xff\n 1234567890123\n", 18));
+        return !writeFile(QFile::decodeName(path), QByteArray("\0\xff\n 1234567890123\n", 18))
+                    .isEmpty();
     return ::mkdir(folder, mode) == 0 && (made != Made::Link || ::symlink(folder, path) == 0);
 }
 
@@ -86,7 +82,8 @@ private Q_SLOTS:
                  failure.isEmpty() ? QByteArray::number(::getpid()) + '\n' : QByteArray());
         QCOMPARE(instance.holder(),
                  failure.isEmpty() ? std::optional<qint64>(::getpid()) : std::nullopt);
-        writeFile(lock, "0\n"); // names no process
+        if (QFile names(QFile::decodeName(lock)); names.open(QIODevice::WriteOnly))
+            names.write("0\n"); // names no process; a folder stays one
         QCOMPARE(instance.holder(), std::nullopt);
     }
 };

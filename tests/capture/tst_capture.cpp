@@ -1,10 +1,6 @@
-#include <csignal>
 #include <limits>
 
-#include <sys/resource.h>
-
 #include <QDirIterator>
-#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTcpSocket>
@@ -20,6 +16,7 @@
 #include "platform/clock.h"
 #include "platform/descriptorlimit.h"
 #include "stationsimulator.h"
+#include "testfiles.h"
 #include "testmain.h"
 
 using namespace Qt::StringLiterals;
@@ -54,17 +51,6 @@ void tickWatchdog(Recording &r)
         if (capture->isRunning())
             QMetaObject::invokeMethod(capture->findChild<QTimer *>(u"watchdog"_s), "timeout");
     }
-}
-
-// Lowers the soft limit on open files to `room` more than are open now, until
-// the guard goes.
-auto lowerFileLimit(qint64 room)
-{
-    rlimit saved{};
-    getrlimit(RLIMIT_NOFILE, &saved);
-    const rlimit lowered{rlim_t(*DescriptorLimit::openCount() + room), saved.rlim_max};
-    setrlimit(RLIMIT_NOFILE, &lowered);
-    return qScopeGuard([saved] { setrlimit(RLIMIT_NOFILE, &saved); });
 }
 
 Route stream(qint64 metaInterval, std::optional<qint64> closeAfter = {}, int maxChunk = 0,
@@ -118,9 +104,7 @@ private Q_SLOTS:
         m_station = new StationSimulator(this);
         QVERIFY(m_station->start());
         // The whole run writes to a full disk, so a failed write needs no setup of its own.
-        const rlimit full{fullDisk, fullDisk};
-        std::signal(SIGXFSZ, SIG_IGN);
-        QCOMPARE(setrlimit(RLIMIT_FSIZE, &full), 0);
+        lowerLimit(RLIMIT_FSIZE, fullDisk).dismiss();
         const QString script =
             QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
             u"/skyvane/addTune.lua"_s;
@@ -155,7 +139,6 @@ private Q_SLOTS:
         row("head", "ogg", "content-type: Application/OGG\r\n", "-|-|application/ogg|.ogg");
         row("head", "empty genre", "icy-genre:\r\n", "-|||.mp3");
         row("head", "metaint 0", "icy-metaint: 0\r\n", "-1|-||.mp3");
-        row("head", "metaint -abc", "icy-metaint: -abc\r\n", "-1|-||.mp3");
         row("head", "only whole types", "Content-Type: audio/aac+\r\n", "-|-|audio/aac+|.mp3");
         row("head", "later field wins",
             "icy-metaint: 8192\r\nICY-METAINT: 16000\r\nicy-genre: A\r\nicy-genre:  Jazz \r\n"
@@ -165,7 +148,6 @@ private Q_SLOTS:
         row("url", "PLS https first", "[playlist]\nFile1=https://s\nFile2=http://p\n", "https://s");
         row("url", "M3U", "#EXTM3U\r\n#EXTINF:-1,A\r\nHTTPS://b/s\r\n", "HTTPS://b/s");
         row("url", "control char ends it", "http://p/1 https://s/2\x01", "http://p/1 https://s/2");
-        row("url", "format char ends it", "http://a/b\xe2\x80\x8e", "http://a/b");
         row("url", "no URL", "<html>Not found</html>", "none");
         row("url", "invalid UTF-8", "http://a/\xff\n", "none");
         row("url", "zero byte ends the body", QByteArrayView("http://a/b\0\xff", 12), "http://a/b");
@@ -399,7 +381,7 @@ private Q_SLOTS:
         int recorded = 0;
         for (int round = 1; round <= 2; ++round) {
             {
-                const auto restore = lowerFileLimit(40);
+                const auto restore = lowerLimit(RLIMIT_NOFILE, *DescriptorLimit::openCount() + 40);
                 // The station's end of each connection is in this process too.
                 const DescriptorLimit::Claim stationSide(count);
                 for (int i = 0; i < count; ++i)

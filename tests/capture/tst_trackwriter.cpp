@@ -46,7 +46,6 @@ private Q_SLOTS:
         QTest::newRow("fit, pair never split") << u"fit"_s << u"ab"_s + clef.repeated(60) + u'x'
                                                << u"ab"_s + clef.repeated(60) + u".mp3"_s;
         QTest::newRow("safe empty") << u"safe"_s << QString() << u"_"_s;
-        QTest::newRow("safe dot") << u"safe"_s << u"."_s << u"_"_s;
         QTest::newRow("safe dot dot") << u"safe"_s << u".."_s << u"__"_s;
         QTest::newRow("safe slash, NUL, tab") << u"safe"_s << u"a/b\0c\td\\e"_s << u"a_b_c_d\\e"_s;
         QTest::newRow("safe to 240") << u"safe"_s << clef.repeated(60) + u'x' << clef.repeated(60);
@@ -146,9 +145,7 @@ private Q_SLOTS:
         QVERIFY(!writer.close(true, true, 0));
         QCOMPARE(lines, log);
         QCOMPARE(writer.title(), title);
-        QStringList left = QStringList{existing, file};
-        left.removeAll(QString());
-        left.removeAll(u"/"_s);
+        QStringList left = QStringList{existing, file}.filter(u".mp3"_s); // the named tracks
         left.sort();
         QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::System), left);
         if (!existing.isEmpty())

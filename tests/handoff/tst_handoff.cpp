@@ -1,8 +1,5 @@
-#include <csignal>
 #include <cstdio>
 #include <tuple>
-
-#include <sys/resource.h>
 
 #include <QDir>
 #include <QFile>
@@ -13,7 +10,7 @@
 #include <taglib/mpegfile.h>
 #include <taglib/tpropertymap.h>
 
-#include "filecontents.h"
+#include "testfiles.h"
 #include "handoff/handoffqueue.h"
 #include "handoff/scriptrunner.h"
 #include "handoff/tagwriter.h"
@@ -35,15 +32,6 @@ const QString trickyTitle = u"Say \"hi\" / 'there'\nsecond\r\u0085line\u2028–\
 
 // MPEG-1 Layer III frames of silence: 128 kbit/s, 44.1 kHz, 417 bytes each.
 const QByteArray mp3 = (QByteArray::fromHex("fffb9064") + QByteArray(413, '\0')).repeated(20);
-
-QString writeFile(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    if (!QDir().mkpath(QFileInfo(path).path()) || !file.open(QIODevice::WriteOnly) ||
-        file.write(bytes) != bytes.size())
-        qFatal("cannot write %s", qPrintable(path));
-    return path;
-}
 
 // A track of one byte, its title sent by the station unless made.
 Track track(const QString &path, const QString &title, bool madeTitle = false)
@@ -291,15 +279,13 @@ private Q_SLOTS:
              u"cannot copy the file next to it: File too large"_s, mp3.size() - 1000},
             {music(u"Skyvane/tags.mp3"_s), mp3, u"cannot save the tags: File too large"_s,
              mp3.size() + 60}};
-        std::signal(SIGXFSZ, SIG_IGN);
-        rlimit saved{};
-        getrlimit(RLIMIT_FSIZE, &saved);
         for (const auto &[path, bytes, untagged, limit] : tracks) {
             writeFile(path, bytes);
-            const rlimit small{limit ? rlim_t(limit) : saved.rlim_cur, saved.rlim_max};
-            setrlimit(RLIMIT_FSIZE, &small);
-            const QString result = handOver(path, station(false, u"Альбом"_s, u"Jazz/Funk"_s, 7));
-            setrlimit(RLIMIT_FSIZE, &saved);
+            QString result;
+            {
+                const auto small = lowerLimit(RLIMIT_FSIZE, limit ? rlim_t(limit) : RLIM_INFINITY);
+                result = handOver(path, station(false, u"Альбом"_s, u"Jazz/Funk"_s, 7));
+            }
             QCOMPARE(result, untagged.isEmpty() ? u"added"_s
                                                 : u"added: Track left untagged: "_s + untagged);
             QVERIFY(untagged.isEmpty() || fileContents(path) == bytes);

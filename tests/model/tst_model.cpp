@@ -1,29 +1,16 @@
-#include <csignal>
-
-#include <sys/resource.h>
-
-#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSignalSpy>
 #include <QTest>
 
-#include "filecontents.h"
+#include "testfiles.h"
 #include "model/recordinglist.h"
 #include "testmain.h"
 
 using namespace Qt::StringLiterals;
 
 namespace {
-
-void writeFile(const QString &path, const QByteArray &bytes)
-{
-    QDir().mkpath(QFileInfo(path).path());
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
-}
 
 // JSON written with single quotes, which keeps the tables readable.
 QJsonObject jsonOf(const char *text)
@@ -59,12 +46,11 @@ private Q_SLOTS:
                             .toVariantMap());
         QCOMPARE(s.toJson(), QJsonObject::fromVariantMap(expected));
         // Out of range on load: the time of day, and the end of an oversize log.
-        const auto loaded =
-            RecordingSettings::fromJson({{QStringLiteral("startTime"), -1441},
-                                         {QStringLiteral("log"), QString(30000, u'x') + u'!'}});
+        const auto loaded = RecordingSettings::fromJson(
+            {{u"startTime"_s, -1441}, {u"log"_s, QString(30000, u'x') + u'!'}});
         QCOMPARE(loaded.startTime, 1439);
         QVERIFY(loaded.log.size() == 24000 && loaded.log.endsWith(u"x!"));
-        QCOMPARE(RecordingSettings::fromJson({{QStringLiteral("startTime"), 2880}}).startTime, 0);
+        QCOMPARE(RecordingSettings::fromJson({{u"startTime"_s, 2880}}).startTime, 0);
         // The editor trims inline whitespace at both ends, and reads a number from text.
         const QVariantMap edits{{u"name"_s, u"\t Morning\u00a0Show \n "_s},
                                 {u"recCount"_s, u" 25 tracks"_s},
@@ -73,7 +59,7 @@ private Q_SLOTS:
             if (const QVariant edit = edits.value(QString::fromLatin1(field.key)); edit.isValid())
                 field.setValue(s, edit);
         }
-        QCOMPARE(s.name, QStringLiteral("Morning\u00a0Show \n"));
+        QCOMPARE(s.name, u"Morning\u00a0Show \n"_s);
         QCOMPARE(s.recCount, 25);
         QCOMPARE(s.days, (Weekdays{false, true, false, false, false, false, false}));
     }
@@ -82,13 +68,12 @@ private Q_SLOTS:
     {
         Recording r(RecordingSettings::fromJson(jsonOf("{'daily': true}")));
         r.log(QString(15999, u'a'));
-        r.log(QStringLiteral("b"));
+        r.log(u"b"_s);
         QCOMPARE(r.logText().size(), 16000); // not trimmed below the threshold
-        r.log(QStringLiteral("%1 c"));
-        QCOMPARE(r.logText(), QString(7999, u'a') + QStringLiteral("b%1 c"));
+        r.log(u"%1 c"_s);
+        QCOMPARE(r.logText(), QString(7999, u'a') + u"b%1 c"_s);
         // A stored log longer than the threshold loses the same first part.
-        Recording stored(
-            RecordingSettings::fromJson({{QStringLiteral("log"), QString(20000, u'x')}}));
+        Recording stored(RecordingSettings::fromJson({{u"log"_s, QString(20000, u'x')}}));
         stored.log(QString(58, u'y'));
         QCOMPARE(stored.logText().size(), 12058);
         RecordingList list;
@@ -98,10 +83,10 @@ private Q_SLOTS:
         // A clone takes the settings but not the log.
         QVERIFY(list.at(0)->settings().daily && list.at(0)->logText().isEmpty());
         r.setSettings(RecordingSettings());
-        QVERIFY(r.logText().endsWith(QStringLiteral("b%1 c"))); // edits keep the log
-        QVERIFY(list.contains(QStringLiteral("ALPHA")));
-        QCOMPARE(list.unusedNewName(), QStringLiteral("New Recording 2"));
-        QCOMPARE(list.unusedCloneName(QStringLiteral("Alpha")), QStringLiteral("Alpha 3"));
+        QVERIFY(r.logText().endsWith(u"b%1 c"_s)); // edits keep the log
+        QVERIFY(list.contains(u"ALPHA"_s));
+        QCOMPARE(list.unusedNewName(), u"New Recording 2"_s);
+        QCOMPARE(list.unusedCloneName(u"Alpha"_s), u"Alpha 3"_s);
     }
 
     void listFile()
@@ -115,39 +100,37 @@ private Q_SLOTS:
         QVERIFY(list.isEmpty() && !list.store() && QFile::exists(path));
 
         // An unreadable file is moved aside, next to an older one.
-        writeFile(path + QStringLiteral(".corrupt"), "an older casualty");
+        writeFile(path + u".corrupt"_s, "an older casualty");
         writeFile(path, "{ this is not a list");
         list.load();
         QVERIFY(!QFile::exists(path));
-        QCOMPARE(fileContents(path + QStringLiteral(".corrupt2")),
-                 QByteArray("{ this is not a list"));
+        QCOMPARE(fileContents(path + u".corrupt2"_s), QByteArray("{ this is not a list"));
         writeFile(path, "{\"a\": 1}");
         list.load();
-        QVERIFY(list.isEmpty() && QFile::exists(path + QStringLiteral(".corrupt3")));
+        QVERIFY(list.isEmpty() && QFile::exists(path + u".corrupt3"_s));
 
         // A byte that is not UTF-8 costs one character; the original stays beside.
         writeFile(path, "[{\"name\": \"Caf\xe9\"}]");
         list.load();
-        QCOMPARE(list.at(0)->name(), QStringLiteral("Caf\uFFFD"));
-        QCOMPARE(fileContents(path + QStringLiteral(".corrupt4")),
-                 QByteArray("[{\"name\": \"Caf\xe9\"}]"));
+        QCOMPARE(list.at(0)->name(), u"Caf\uFFFD"_s);
+        QCOMPARE(fileContents(path + u".corrupt4"_s), QByteArray("[{\"name\": \"Caf\xe9\"}]"));
         // A repaired list without rows is never stored; each start finds the
         // same original, and one copy of it is kept.
         for (int start = 0; start < 2; ++start) {
             writeFile(path, "[\"\xff\"]");
             list.load();
         }
-        QCOMPARE(fileContents(path + QStringLiteral(".corrupt5")), QByteArray("[\"\xff\"]"));
-        QVERIFY(!QFile::exists(path + QStringLiteral(".corrupt6")));
+        QCOMPARE(fileContents(path + u".corrupt5"_s), QByteArray("[\"\xff\"]"));
+        QVERIFY(!QFile::exists(path + u".corrupt6"_s));
 
         // Rows load in order; one that is not an object is skipped.
         writeFile(path, "[{\"name\": \"Zed\", \"daily\": true}, 7, {\"log\": \"old\\n\"}]");
         list.load();
-        QCOMPARE(list.at(0)->name(), QStringLiteral("Zed"));
+        QCOMPARE(list.at(0)->name(), u"Zed"_s);
         QVERIFY(!list.at(0)->nextStart().isValid()); // loading does not schedule
         list.scheduleAll();
         QVERIFY(list.at(0)->nextStart().isValid());
-        QCOMPARE(list.at(1)->logText(), QStringLiteral("old\nThe recording is disabled\n"));
+        QCOMPARE(list.at(1)->logText(), u"old\nThe recording is disabled\n"_s);
         QVERIFY(list.store());
         const QByteArray stored = fileContents(path);
         QCOMPARE(QJsonDocument::fromJson(stored).array(),
@@ -155,14 +138,10 @@ private Q_SLOTS:
 
         // A store that fails, as on a full disk, leaves the old file whole.
         list.at(0)->log(QString(20000, u'x'));
-        std::signal(SIGXFSZ, SIG_IGN);
-        rlimit saved{};
-        getrlimit(RLIMIT_FSIZE, &saved);
-        const rlimit diskFull{rlim_t(stored.size() + 100), saved.rlim_max};
-        setrlimit(RLIMIT_FSIZE, &diskFull);
-        const bool storedOnFullDisk = list.store();
-        setrlimit(RLIMIT_FSIZE, &saved);
-        QVERIFY(!storedOnFullDisk);
+        {
+            const auto diskFull = lowerLimit(RLIMIT_FSIZE, stored.size() + 100);
+            QVERIFY(!list.store());
+        }
         QCOMPARE(problems.size(), 6); // two files moved aside, three repaired, one failed store
         QCOMPARE(fileContents(path), stored);
         QVERIFY(list.store() && fileContents(path).size() > 20000);
@@ -229,7 +208,7 @@ private Q_SLOTS:
             list.append(std::make_unique<Recording>());
         QSignalSpy stored(&list, &RecordingList::stored);
         for (int i = 0; i < list.size(); ++i) {
-            list.at(i)->log(QStringLiteral("ended\n"));
+            list.at(i)->log(u"ended\n"_s);
             list.storeSoon();
             QCoreApplication::processEvents();
         }
@@ -240,13 +219,13 @@ private Q_SLOTS:
             QJsonDocument::fromJson(fileContents(RecordingList::filePath())).array();
         QCOMPARE(rows.size(), 300);
         for (const QJsonValue row : rows)
-            QCOMPARE(row[u"log"].toString(), QStringLiteral("ended\n"));
+            QCOMPARE(row[u"log"].toString(), u"ended\n"_s);
         // The list going writes nothing: a store asked for while one runs is dropped.
         {
             RecordingList going;
             going.append(std::make_unique<Recording>());
             going.storeSoon();
-            going.at(0)->log(QStringLiteral("dropped\n"));
+            going.at(0)->log(u"dropped\n"_s);
             going.storeSoon();
         }
         QVERIFY(!fileContents(RecordingList::filePath()).contains("dropped"));

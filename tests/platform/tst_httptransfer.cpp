@@ -3,7 +3,6 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <QTest>
@@ -14,6 +13,7 @@
 #include "platform/httptransfer.h"
 #include "platform/stationurl.h"
 #include "stationsimulator.h"
+#include "testfiles.h"
 #include "testmain.h"
 
 using namespace Qt::StringLiterals;
@@ -227,10 +227,7 @@ private Q_SLOTS:
         m_station->setRoute("/live", stream("ICY 200 OK", 0, 5000));
         Recorder first; // the curl driver is made with the first transfer
         QVERIFY(first.start(m_station->url(u"/live")) && first.waitForEnd());
-        rlimit saved{};
-        getrlimit(RLIMIT_NOFILE, &saved);
-        const rlimit lowered{rlim_t(*DescriptorLimit::openCount() + 16), saved.rlim_max};
-        setrlimit(RLIMIT_NOFILE, &lowered);
+        const auto lowered = lowerLimit(RLIMIT_NOFILE, *DescriptorLimit::openCount() + 16);
         std::vector<int> taken;
         for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;)
             taken.push_back(fd);
@@ -238,7 +235,6 @@ private Q_SLOTS:
         const bool ended = recorder.start(m_station->url(u"/live")) && recorder.waitForEnd();
         for (const int fd : taken)
             ::close(fd);
-        setrlimit(RLIMIT_NOFILE, &saved);
         QVERIFY(ended);
         QCOMPARE(recorder.events, QStringList{u"fail"_s});
         QVERIFY2(recorder.error.startsWith(u"Too many open files: "_s), qPrintable(recorder.error));

@@ -16,6 +16,26 @@ constexpr qint64 endless = std::numeric_limits<qint64>::max();
 constexpr qint64 largeWrite = 64 * 1024;
 constexpr qint64 highWater = 256 * 1024;
 
+// A length byte L, then "StreamTitle='<title>';" zero-padded to 16 * L bytes.
+QByteArray metadataBlock(QByteArrayView title)
+{
+    QByteArray text = "StreamTitle='" + title.toByteArray() + "';";
+    text.truncate(255 * 16);
+    const qsizetype blocks = (text.size() + 15) / 16;
+    text.resize(blocks * 16, '\0');
+    return static_cast<char>(blocks) + text;
+}
+
+// The index into route.titles of the title announced before this audio
+// byte; none before the first block.
+std::optional<qsizetype> titleIndexAt(const Route &route, qint64 audioOffset)
+{
+    if (route.metaInterval <= 0 || route.titles.isEmpty() || audioOffset < route.metaInterval)
+        return std::nullopt;
+    const qint64 block = audioOffset / route.metaInterval * route.metaInterval;
+    return route.titleInterval > 0 ? block / route.titleInterval % route.titles.size() : 0;
+}
+
 // An audio route's body, stretch by stretch, exactly as wireBody says.
 struct AudioBody
 {
@@ -34,11 +54,10 @@ struct AudioBody
             audio += count;
             if (audio % interval != 0 || audio == limit)
                 continue;
-            const std::optional<qsizetype> index = StationSimulator::titleIndexAt(route, audio);
+            const std::optional<qsizetype> index = titleIndexAt(route, audio);
             const bool same =
                 !index || (!route.repeatTitle && std::exchange(announced, index) == index);
-            out += same ? QByteArray(1, '\0')
-                        : StationSimulator::metadataBlock(route.titles.at(*index));
+            out += same ? QByteArray(1, '\0') : metadataBlock(route.titles.at(*index));
         }
     }
 };
@@ -180,26 +199,9 @@ QByteArray StationSimulator::audioBytes(qint64 from, qint64 count)
     return out;
 }
 
-QByteArray StationSimulator::metadataBlock(QByteArrayView title)
-{
-    QByteArray text = "StreamTitle='" + title.toByteArray() + "';";
-    text.truncate(255 * 16);
-    const qsizetype blocks = (text.size() + 15) / 16;
-    text.resize(blocks * 16, '\0');
-    return static_cast<char>(blocks) + text;
-}
-
 QByteArray StationSimulator::wireBody(const Route &route, qint64 audioCount)
 {
     QByteArray out;
     AudioBody{route}.fill(out, endless, audioCount);
     return out;
-}
-
-std::optional<qsizetype> StationSimulator::titleIndexAt(const Route &route, qint64 audioOffset)
-{
-    if (route.metaInterval <= 0 || route.titles.isEmpty() || audioOffset < route.metaInterval)
-        return std::nullopt;
-    const qint64 block = audioOffset / route.metaInterval * route.metaInterval;
-    return route.titleInterval > 0 ? block / route.titleInterval % route.titles.size() : 0;
 }

@@ -76,13 +76,8 @@ public:
     // Audio byte i is (i * 7 + i / 251) & 0xff: no short period, so a lost,
     // doubled or moved byte changes what follows.
     static QByteArray audioBytes(qint64 from, qint64 count);
-    // A length byte L, then "StreamTitle='<title>';" zero-padded to 16 * L bytes.
-    static QByteArray metadataBlock(QByteArrayView title);
     // An audio route's body up to its audioCount-th audio byte, not the block after.
     static QByteArray wireBody(const Route &route, qint64 audioCount);
-    // The index into route.titles of the title announced before this audio
-    // byte; none before the first block.
-    static std::optional<qsizetype> titleIndexAt(const Route &route, qint64 audioOffset);
 
 Q_SIGNALS:
     void requestReceived(const QByteArray &target);

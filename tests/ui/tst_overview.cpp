@@ -2,8 +2,7 @@
 // the overview's rows as the recordings change, their order and filter; what
 // closing does; text Skyvane did not write (a name from the list file, a
 // station's words) shown as plain text, never as markup Qt would render (and
-// load images for); desktop notifications on a private session bus, also as
-// the window sends them.
+// load images for); desktop notifications on a private session bus.
 #include <csignal>
 
 #include <sys/prctl.h>
@@ -13,13 +12,13 @@
 
 #include <QDBusConnection>
 
+#include "model/recordinglist.h"
 #include "platform/clock.h"
 #include "platform/desktopnotifications.h"
 #include "stationsimulator.h"
 #include "testmain.h"
 #include "ui/alerts.h"
 #include "ui/closedecision.h"
-#include "ui/mainwindow.h"
 #include "ui/recordingsortmodel.h"
 #include "ui/recordingtablemodel.h"
 
@@ -201,7 +200,6 @@ private Q_SLOTS:
         QTest::addColumn<QString>("text");
         QTest::newRow("link, ampersand") << u"Rock & Roll <a href=\"file:///etc/passwd\">x</a>"_s;
         QTest::newRow("image") << u"<b>x</b><img src=\"big.png\">"_s;
-        QTest::newRow("document") << u"<!DOCTYPE html><html><body><h1>Big</h1></body></html>"_s;
         QTest::newRow("qt tag") << u"<qt>R&amp;B"_s;
     }
     // A name from the list file in the overview's tooltip, and in both texts of
@@ -253,26 +251,6 @@ private Q_SLOTS:
         QTRY_COMPARE(m_service.told.size(), int(tellStarts));
         notifications.captureEnded(&source, u"a"_s, Outcome{2, {}, failure, {}}.summary());
         QTRY_COMPARE(m_service.told.join(u'|'), told);
-    }
-
-    // The window tells of the captures of every row, new ones included.
-    void windowNotifiesAFailure()
-    {
-        if (m_bus.state() != QProcess::Running)
-            QSKIP("needs dbus-daemon");
-        m_service.told.clear();
-        // An alert, were one to come, is answered rather than left waiting for a click.
-        setAlertPresenter([](QWidget *, const Alert &) { return AlertAnswer::Default; });
-        RecordingList list;
-        list.append(std::make_unique<Recording>(row(u"b"_s)));
-        list.store();
-        MainWindow window;
-        window.list().at(0)->startCapture(); // nothing listens there
-        QTRY_VERIFY(m_service.told.join(u'|').startsWith(u"b:Recording failed: Connection"_s));
-        window.newPressed();
-        window.list().at(1)->startCapture(); // "http://" alone
-        QTRY_VERIFY(
-            m_service.told.last().startsWith(u"New Recording 1:Recording failed: Can not"_s));
     }
 };
 

@@ -6,14 +6,13 @@
 #include <QtTest>
 #include <QtWidgets>
 
-#include "filecontents.h"
+#include "testfiles.h"
 #include "platform/autostart.h"
 #include "platform/clock.h"
 #include "platform/textencodings.h"
 #include "stationsimulator.h"
 #include "testmain.h"
 #include "ui/alerts.h"
-#include "ui/fieldeditors.h"
 #include "ui/mainwindow.h"
 #include "ui/savequestion.h"
 
@@ -218,16 +217,6 @@ private Q_SLOTS:
         QCOMPARE(enabled, QStringList({u"000000000001"_s, u"000000011111"_s, u"111111111110"_s}));
     }
 
-    // A form that lacks a part of the clock has no editor for it, rather than
-    // one that would crash.
-    void refusesAPartialClock()
-    {
-        QWidget form;
-        for (const char *name : {"hourTime", "minuteTime"})
-            (new QComboBox(&form))->setObjectName(QString::fromLatin1(name));
-        QVERIFY(!FieldEditor::forControl(&form, "startTime"));
-    }
-
     void runsListCommands_data()
     {
         // Lists of names are written "a|b|c".
@@ -292,8 +281,6 @@ private Q_SLOTS:
         QTest::newRow("link with its title")
             << u"http://a.example/live stream\r\nRadio Ünïcode\r\n"_s
             << u"1|Radio Ünïcode|Radio Ünïcode|http://a.example/live%20stream"_s;
-        QTest::newRow("plain URL list") << u"https://a.example/aac"_s
-                                        << u"1|Jazz|My Skyvane Recordings|https://a.example/aac"_s;
         QTest::newRow("text only") << QString() << u"0|Jazz|My Skyvane Recordings|"_s + storedUrl;
     }
     void takesDroppedStations()
@@ -441,11 +428,9 @@ private Q_SLOTS:
         open(u"a"_s);
         auto *option = m_window->findChild<QAction *>(u"autostartAction"_s);
         option->setChecked(true);
-        QFile entry(Autostart::entryPath());
-        QVERIFY(entry.open(QIODevice::ReadOnly));
-        QVERIFY(entry.readAll().contains("\nExec=skyvane --minimized\n"));
+        QVERIFY(fileContents(Autostart::entryPath()).contains("\nExec=skyvane --minimized\n"));
         option->setChecked(false);
-        QVERIFY(!entry.exists());
+        QVERIFY(!QFile::exists(Autostart::entryPath()));
     }
 
     // Quitting remembers the window's size and the row shown. A new recording
