@@ -1,6 +1,7 @@
 #include "capture/capture.h"
 
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QStorageInfo>
 #include <QStringList>
 
@@ -230,7 +231,58 @@ void Capture::onFinished()
 void Capture::onFailed(const QString &error)
 {
     log(QStringLiteral("Connection failed with error: %1\n").arg(error));
-    breakOff(QStringLiteral("Connection failed: %1").arg(error));
+    breakOff(connectionFailure(error));
+}
+
+namespace {
+
+// curl's words for the failures a station meets most, ours for them, and
+// whether curl's detail tells more than our words do.
+struct Wording
+{
+    QLatin1String curl;
+    QLatin1String plain;
+    bool detailTells;
+};
+constexpr Wording wordings[] = {
+    {QLatin1String("Couldn't connect to server"), QLatin1String("Could not connect to the station"),
+     true},
+    {QLatin1String("Couldn't resolve host name"),
+     QLatin1String("Could not find the station's server"), true},
+    {QLatin1String("Server returned nothing (no headers, no data)"),
+     QLatin1String("The station hung up without answering"), false},
+    {QLatin1String("Timeout was reached"), QLatin1String("The station did not answer in time"),
+     true},
+    {QLatin1String("Failure when receiving data from the peer"),
+     QLatin1String("The connection to the station broke off"), true},
+};
+
+} // namespace
+
+// curl gives its name of the failure, then its detail in parentheses, which
+// ends with the name again: "Couldn't connect to server (Failed to connect to
+// 127.0.0.1 port 9 after 0 ms: Couldn't connect to server)" becomes "Could not
+// connect to the station (127.0.0.1 port 9)".
+QString Capture::connectionFailure(const QString &transferError)
+{
+    static const QRegularExpression leadIn(
+        QStringLiteral("^(Failed to connect to |Could not resolve host: |Recv failure: )"
+                       "| after \\d+ ms$"));
+    for (const Wording &wording : wordings) {
+        if (!transferError.startsWith(wording.curl))
+            continue;
+        QString detail = transferError.mid(wording.curl.size());
+        if (!wording.detailTells || !detail.startsWith(QStringLiteral(" (")) ||
+            !detail.endsWith(u')'))
+            return wording.plain;
+        detail = detail.mid(2).chopped(1);
+        if (detail.endsWith(QStringLiteral(": ") + wording.curl))
+            detail.chop(wording.curl.size() + 2);
+        detail.remove(leadIn);
+        return detail.isEmpty() ? QString(wording.plain)
+                                : QStringLiteral("%1 (%2)").arg(wording.plain, detail);
+    }
+    return QStringLiteral("Connection failed: %1").arg(transferError);
 }
 
 void Capture::checkProgress()
@@ -337,6 +389,7 @@ void Capture::finishWhenSynced()
 
 void Capture::audioReceived(QByteArrayView audio)
 {
+    m_audioCame = true;
     // Without titles to split at, everything goes into one file named by date.
     if (!m_writer.isOpen() && (m_demuxer->interval() < 0 || !m_settings.splitSongs))
         openTrack(QString());
@@ -401,12 +454,23 @@ void Capture::finishTrack(bool incomplete)
 void Capture::trackSynced(const Track &track, const QString &error)
 {
     if (!error.isEmpty()) {
-        log(QStringLiteral("File access error: the track could not be saved to the disk: %1\n")
-                .arg(error));
+        m_unsynced = QStringLiteral("the track could not be saved to the disk");
+        log(QStringLiteral("File access error: %1: %2\n").arg(m_unsynced, error));
     } else {
         Q_EMIT trackSaved(track);
     }
     finishWhenSynced();
+}
+
+QString Capture::nothingKept() const
+{
+    if (!m_unsynced.isEmpty())
+        return m_unsynced;
+    if (!m_writer.lossReason().isEmpty())
+        return m_writer.lossReason();
+    // A capture that splits songs keeps none it joined under way, unless asked to.
+    return m_audioCame ? QStringLiteral("no new song began")
+                       : QStringLiteral("the station sent no audio");
 }
 
 QString Capture::decode(QByteArrayView bytes) const

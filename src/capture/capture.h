@@ -48,6 +48,13 @@ public:
     qint64 bytesWritten() const { return m_bytesWritten; }
     // Why the capture broke off or gave up; "" when it ran its time or was stopped.
     const QString &failure() const { return m_failure; }
+    // For a capture that kept no track, why, in a few words: what became of
+    // the last track it lost, or that no track began.
+    QString nothingKept() const;
+
+    // A failed connection in a person's words, from the transfer's error,
+    // which names curl's failure twice and in curl's terms.
+    static QString connectionFailure(const QString &transferError);
 
 Q_SIGNALS:
     void logLine(const QString &line);
@@ -100,11 +107,13 @@ private:
     QString m_genre;
     QString m_extension = QStringLiteral(".mp3");
     QString m_failure;
+    QString m_unsynced; // why a track did not reach the disk, if one did not
     qint64 m_bytesWritten = 0;
     qint64 m_lastSize = 0; // audio bytes at the previous watchdog tick
     QDateTime m_trackOpened;
     int m_hops = 0; // redirects and playlists followed
     bool m_running = false;
-    bool m_ended = false; // finished() sent
+    bool m_audioCame = false; // from any connection
+    bool m_ended = false;     // finished() sent
     bool m_resume = false;
 };

@@ -132,7 +132,7 @@ void TrackWriter::createFile()
             m_fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         }
         if (m_fd >= 0) {
-            m_log(QStringLiteral("Writting data to ") + fileName + u'\n');
+            m_log(QStringLiteral("Writing data to ") + fileName + u'\n');
             struct stat status = {};
             if (::fstat(m_fd, &status) == 0) {
                 m_device = status.st_dev;
@@ -256,11 +256,13 @@ std::optional<Track> TrackWriter::close(bool incomplete, bool keepPartial, qint3
     if (removed) {
         m_log(QStringLiteral("File access error: %1 was removed while it was written\n")
                   .arg(m_track.path));
+        m_lossReason = QStringLiteral("the track file was deleted during the recording");
         return std::nullopt;
     }
     if (incomplete) {
         if (!keepPartial) {
             m_log(QStringLiteral("Deleting the last (incomplete) shoutcast song\n"));
+            m_lossReason = QStringLiteral("the last song was cut short and deleted as incomplete");
             removeOwnFile();
             return std::nullopt;
         }
@@ -270,6 +272,8 @@ std::optional<Track> TrackWriter::close(bool incomplete, bool keepPartial, qint3
 
     if (length <= tinyTrackLimit) {
         m_log(QStringLiteral("Data size is tiny (%1 bytes), deleting song\n").arg(length));
+        m_lossReason = QStringLiteral("the track was too short to keep (under %1 KB)")
+                           .arg((tinyTrackLimit + 1) / 1024);
         removeOwnFile();
         return std::nullopt;
     }

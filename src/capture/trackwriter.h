@@ -58,6 +58,9 @@ public:
     // incomplete song is deleted, or, with keepPartial, renamed "Start of ...";
     // a tiny track is deleted. Gives the track when it stays on disk.
     std::optional<Track> close(bool incomplete, bool keepPartial, qint32 interval);
+    // Why the last track that close() did not give was lost, in a few words
+    // for a person ("the track was too short to keep ..."); "" before any was.
+    const QString &lossReason() const { return m_lossReason; }
 
 private:
     void createFile();
@@ -86,6 +89,7 @@ private:
     QString m_stem;
     QString m_kept;
     QString m_extension;
+    QString m_lossReason;
     // The open file's identity, to tell whether its path still leads to it.
     quint64 m_device = 0;
     quint64 m_inode = 0;

@@ -17,8 +17,9 @@ constexpr int tickMs = 2000;
 } // namespace
 
 Recording::Recording(const RecordingSettings &settings, QObject *parent)
-    : QObject(parent), m_settings(settings), m_startTimer(this)
+    : QObject(parent), m_settings(settings), m_startTimer(this), m_result(settings.lastOutcome)
 {
+    m_state = state();
     QObject::connect(&m_startTimer, &StartTimer::due, this, [this] { begin(true); });
     m_ticker.setInterval(tickMs);
     QObject::connect(&m_ticker, &QTimer::timeout, this, &Recording::figuresChanged);
@@ -41,14 +42,17 @@ std::unique_ptr<Recording> Recording::clone(const QString &name) const
     RecordingSettings copy = m_settings;
     copy.name = name;
     copy.log.clear();
+    copy.lastOutcome.reset();
     return std::make_unique<Recording>(copy);
 }
 
 void Recording::setSettings(const RecordingSettings &settings)
 {
     const QString log = m_settings.log;
+    const std::optional<Outcome> lastOutcome = m_settings.lastOutcome;
     m_settings = settings;
     m_settings.log = log;
+    m_settings.lastOutcome = lastOutcome;
     if (m_capture)
         m_capture->setSettings(m_settings);
     Q_EMIT settingsChanged();
@@ -83,7 +87,12 @@ void Recording::schedule()
         announceState();
         return;
     }
-    log(QStringLiteral("Next recording is at %1\n").arg(Clock::displayText(next)));
+    // Every start of the program plans again, mostly the same start: the log,
+    // which outlives the program, tells it once.
+    const QString planned =
+        QStringLiteral("Next recording is at %1\n").arg(Clock::displayText(next));
+    if (!m_settings.log.endsWith(planned))
+        log(planned);
     setNextStart(next);
     m_startTimer.start(m_nextStart);
     announceState();
@@ -178,7 +187,7 @@ void Recording::begin(bool fromSchedule)
     m_resumePending = false;
     setNextStart(QDateTime());
     const QDateTime now = Clock::now();
-    log(QStringLiteral("Started recording  at %1\n").arg(Clock::displayText(now)));
+    log(QStringLiteral("Started recording at %1\n").arg(Clock::displayText(now)));
     SleepInhibitor::instance().acquire(this, [this](const QString &note) { log(note); });
     if (m_settings.once) {
         const int index = now.date().dayOfWeek() - 1;
@@ -193,6 +202,8 @@ void Recording::begin(bool fromSchedule)
     }
     m_result->errorText.clear();
     m_result->resumeAt = {};
+    m_result->endedAt = {};
+    m_result->nothingKept.clear();
     m_willResume = false;
     m_captureEnded = false;
 
@@ -280,11 +291,15 @@ void Recording::endWhenHandedOver()
 {
     if (!m_capture || !m_captureEnded || m_handingOver > 0)
         return;
+    if (m_result->tracksSaved == 0 && !m_result->error())
+        m_result->nothingKept = m_capture->nothingKept();
     // The capture may be inside one of its own callbacks: it goes once they return.
     m_capture->deleteLater();
     m_bytesEarlier += m_capture->bytesWritten();
     m_capture = nullptr;
     m_endDate = Clock::now();
+    m_result->endedAt = m_endDate;
+    m_settings.lastOutcome = *m_result;
     log(QStringLiteral("Recording ended at %1\n").arg(Clock::displayText(m_endDate)));
     m_ticker.stop();
     SleepInhibitor::instance().release();

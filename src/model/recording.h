@@ -37,16 +37,17 @@ public:
     explicit Recording(const RecordingSettings &settings = {}, QObject *parent = nullptr);
     ~Recording() override;
 
-    // A stored recording; it is not scheduled yet.
+    // A stored recording, with the outcome of its last capture when the list
+    // file kept one; it is not scheduled yet.
     static std::unique_ptr<Recording> fromJson(const QJsonObject &object);
     QJsonObject toJson() const { return m_settings.toJson(); }
-    // A copy of the settings under another name, with an empty log.
+    // A copy of the settings under another name, with an empty log and no outcome.
     std::unique_ptr<Recording> clone(const QString &name) const;
 
     const RecordingSettings &settings() const { return m_settings; }
     const QString &name() const { return m_settings.name; }
-    // Takes edited settings; the log stays as it is. A running capture
-    // follows them from now on.
+    // Takes edited settings; the log and the last outcome stay as they are.
+    // A running capture follows them from now on.
     void setSettings(const RecordingSettings &settings);
 
     // Appends to the log. A log that grew past 16000 UTF-16 units loses its
@@ -54,8 +55,9 @@ public:
     void log(const QString &message);
     const QString &logText() const { return m_settings.log; }
 
-    // Plans the next start from the settings and logs it; a capture that
-    // asked to be resumed is resumed 15 seconds from now.
+    // Plans the next start from the settings and logs it, unless the log
+    // already ends with that very start; a capture that asked to be resumed
+    // is resumed 15 seconds from now.
     void schedule();
     void unschedule();
     // Drops a pending resume of a broken capture and plans the next regular
@@ -82,7 +84,8 @@ public:
     double progress() const;
 
     State state() const;
-    // Invalid before the first capture since Skyvane started.
+    // Of the capture under way, or of the last one, which the list file keeps:
+    // none before the first capture.
     const std::optional<Result> &lastResult() const { return m_result; }
     // The song being captured; "" when none is.
     const QString &title() const { return m_title; }

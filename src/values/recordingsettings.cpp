@@ -10,6 +10,8 @@
 
 namespace {
 
+const QString lastOutcomeKey = QStringLiteral("lastOutcome");
+
 using S = RecordingSettings;
 using Field = RecordingSettings::Field;
 
@@ -156,6 +158,7 @@ RecordingSettings RecordingSettings::fromJson(const QJsonObject &object)
     // A log grown past what a recording keeps (a file edited by hand) keeps its end.
     if (settings.log.size() > logLoadLimit)
         settings.log = settings.log.right(logLoadLimit);
+    settings.lastOutcome = Outcome::fromJson(object.value(lastOutcomeKey));
     return settings;
 }
 
@@ -164,5 +167,7 @@ QJsonObject RecordingSettings::toJson() const
     QJsonObject object;
     for (const Field &field : table)
         object.insert(QLatin1String(field.key), toJsonValue(field.value(*this)));
+    if (lastOutcome)
+        object.insert(lastOutcomeKey, lastOutcome->toJson());
     return object;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <optional>
 #include <span>
 #include <variant>
 
@@ -8,11 +9,14 @@
 #include <QString>
 #include <QVariant>
 
+#include "values/outcome.h"
+
 using Weekdays = std::array<bool, 7>; // Monday first
 
 // What the user defines of one recording, and its stored log. Every field is
 // listed once, in fields(): that table gives the defaults, the key in the list
 // file and the editor control, so nothing per field is written anywhere else.
+// Beside the fields the list file keeps the outcome of the last capture.
 struct RecordingSettings
 {
     QString name;
@@ -35,6 +39,9 @@ struct RecordingSettings
     qint32 minFreeMB = 0; // a capture ends before free disk space falls below this
     Weekdays days{};
     QString log;
+    // Under "lastOutcome": what the last capture that ended came to. Not a
+    // field: nobody edits it, and it is an object of its own in the file.
+    std::optional<Outcome> lastOutcome;
 
     // A recording's log reaches this length (UTF-16 units) at most before
     // its oldest logTrimAmount units are trimmed.
@@ -72,7 +79,8 @@ struct RecordingSettings
 
     static std::span<const Field> fields();
 
-    // A missing key, or a value of the wrong JSON type, leaves the default.
+    // A missing key, or a value of the wrong JSON type, leaves the default
+    // (for "lastOutcome": none).
     static RecordingSettings fromJson(const QJsonObject &object);
     QJsonObject toJson() const;
 };

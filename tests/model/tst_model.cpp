@@ -6,6 +6,7 @@
 
 #include "testfiles.h"
 #include "model/recordinglist.h"
+#include "platform/clock.h"
 #include "testmain.h"
 
 using namespace Qt::StringLiterals;
@@ -123,18 +124,35 @@ private Q_SLOTS:
         QCOMPARE(fileContents(path + u".corrupt5"_s), QByteArray("[\"\xff\"]"));
         QVERIFY(!QFile::exists(path + u".corrupt6"_s));
 
-        // Rows load in order; one that is not an object is skipped.
-        writeFile(path, "[{\"name\": \"Zed\", \"daily\": true}, 7, {\"log\": \"old\\n\"}]");
+        // Rows load in order; one that is not an object is skipped. A last
+        // outcome the file garbled is none, and costs nothing else.
+        const QDateTime now(QDate(2026, 12, 9), QTime(9, 0));
+        Clock::setSource([now] { return now; });
+        writeFile(path,
+                  "[{\"name\": \"Zed\", \"daily\": true, \"lastOutcome\": {\"endedAt\": 5}}, 7, "
+                  "{\"log\": \"old\\n\", \"lastOutcome\": {\"endedAt\": \"2026-12-09T09:00:00Z\", "
+                  "\"tracksSaved\": 2, \"error\": []}}]");
         list.load();
         QCOMPARE(list.at(0)->name(), u"Zed"_s);
+        QVERIFY(!list.at(0)->lastResult() && !list.at(1)->lastResult());
         QVERIFY(!list.at(0)->nextStart().isValid()); // loading does not schedule
         list.scheduleAll();
         QVERIFY(list.at(0)->nextStart().isValid());
         QCOMPARE(list.at(1)->logText(), u"old\nThe recording is disabled\n"_s);
+        // A capture's outcome, stored with its end, comes back as it was; the
+        // same next start is not logged again.
+        list.at(1)->startCapture();
+        QTRY_VERIFY(!list.at(1)->isCapturing());
         QVERIFY(list.store());
         const QByteArray stored = fileContents(path);
         QCOMPARE(QJsonDocument::fromJson(stored).array(),
                  QJsonArray({list.at(0)->toJson(), list.at(1)->toJson()}));
+        list.load();
+        list.scheduleAll();
+        Clock::reset();
+        QCOMPARE(list.at(1)->lastResult().value_or(Outcome()).endedAt, now);
+        QCOMPARE(list.at(1)->state(), Recording::State::Failed);
+        QCOMPARE(list.at(0)->logText().count(u"Next recording is at"_s), 1);
 
         // A store that fails, as on a full disk, leaves the old file whole.
         list.at(0)->log(QString(20000, u'x'));
