@@ -96,9 +96,6 @@ void ListWriter::flush()
 
 QString ListWriter::write(const QString &path, const Rows &rows)
 {
-    // An empty list is never written: it would only wipe the user's recordings.
-    if (rows.empty())
-        return QString();
     QJsonArray array;
     for (const RecordingSettings &row : rows)
         array.append(row.toJson());

@@ -60,6 +60,7 @@ void RecordingList::load()
         row->disconnect(this);
     m_rows.clear();
     m_indexes.clear();
+    m_emptiedByUser = false;
     const QString path = filePath();
     QFile file(path);
     if (!file.exists())
@@ -150,8 +151,7 @@ void RecordingList::keepAsideUnreadable(const QString &path, const QString &why)
 
 bool RecordingList::store()
 {
-    // An empty list is never written: it would only wipe the user's recordings.
-    if (m_rows.empty())
+    if (!mayStore())
         return false;
     const QString error = m_writer.writeNow(filePath(), snapshot());
     storeFinished(error);
@@ -160,7 +160,7 @@ bool RecordingList::store()
 
 void RecordingList::storeSoon()
 {
-    if (!m_rows.empty())
+    if (mayStore())
         m_writer.request(filePath(), snapshot());
 }
 
@@ -239,6 +239,13 @@ Recording *RecordingList::append(std::unique_ptr<Recording> recording)
     return row;
 }
 
+// An empty list is written only when the user took its last row: otherwise
+// it would only wipe the recordings of a file that could not be read.
+bool RecordingList::mayStore() const
+{
+    return !m_rows.empty() || m_emptiedByUser;
+}
+
 std::unique_ptr<Recording> RecordingList::takeAt(int index)
 {
     Q_EMIT rowAboutToBeRemoved(index);
@@ -248,6 +255,7 @@ std::unique_ptr<Recording> RecordingList::takeAt(int index)
     for (int i = index; i < size(); ++i)
         m_indexes[at(i)] = i;
     row->disconnect(this);
+    m_emptiedByUser = m_rows.empty();
     Q_EMIT rowRemoved(index);
     return row;
 }

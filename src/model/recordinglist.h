@@ -28,12 +28,12 @@ public:
 
     // Replaces the rows with those of the list file, not scheduled yet, between
     // aboutToReset() and reset(), which stand for each row taken or added. Leaves
-    // the list empty when there is no usable file: the caller then adds a new
-    // recording. An unreadable file is moved aside, never lost; text that is
-    // not UTF-8 loses only its bad bytes, the original kept beside it.
+    // the list empty when there is no usable file. An unreadable file is moved aside, never lost;
+    // text that is not UTF-8 loses only its bad bytes, the original kept beside it.
     void load();
     // Writes every row, atomically, now. False (and reported) when it failed;
     // the rows stay as they are, and the next store writes them all again.
+    // An empty list is written only once its last row was taken.
     bool store();
     // The same, off the event loop: requests while a write runs make one more.
     void storeSoon();
@@ -78,6 +78,7 @@ Q_SIGNALS:
     void reset();
 
 private:
+    bool mayStore() const;
     void report(const QString &title, const QString &text);
     void keepAsideUnreadable(const QString &path, const QString &why);
     void keepOriginalOfRepaired(const QString &path, const QByteArray &original);
@@ -88,4 +89,5 @@ private:
     std::vector<std::unique_ptr<Recording>> m_rows;
     QHash<const Recording *, int> m_indexes; // the index of each row
     ListWriter m_writer;
+    bool m_emptiedByUser = false; // the last row was taken since the load
 };
