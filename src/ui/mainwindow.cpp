@@ -11,17 +11,24 @@
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QKeySequence>
+#include <QDir>
+#include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
+#include <QScreen>
 #include <QMenu>
 #include <QMimeData>
 #include <QUrl>
 
+#include "capture/trackwriter.h"
 #include "model/recording.h"
 #include "platform/autostart.h"
 #include "platform/resources.h"
 #include "ui/alerts.h"
 #include "ui/closedecision.h"
 #include "ui/plaintext.h"
+#include "ui/recordingsortmodel.h"
+#include "ui/recordingtablemodel.h"
 #include "ui/savequestion.h"
 #include "ui/stationdrop.h"
 #include "ui/trayicon.h"
@@ -49,15 +56,17 @@ MainWindow::MainWindow(QWidget *parent)
     m_editor->setLeaveHandler([this] { return leaveFreshRecording() || m_editor->save(); });
     connectButtons();
     addShortcuts();
+    setUpOverview();
+    nameComboBoxEditors();
     QObject::connect(&m_list, &RecordingList::problem, this, &MainWindow::reportProblem);
+    QObject::connect(m_editor.get(), &RecordingEditor::shownChanged, this, &MainWindow::showTitle);
+    QObject::connect(&m_list, &RecordingList::rowChanged, this, &MainWindow::showTitle);
     loadList();
-    resize(sizeHint().expandedTo(QSize(820, 660)));
-    if (const QByteArray geometry = WindowSettings::geometry(); !geometry.isEmpty())
-        restoreGeometry(geometry);
+    fitToScreen();
 
     addBackgroundOptions();
     if (TrayIcon::isAvailable()) {
-        m_tray = new TrayIcon(this, m_options);
+        m_tray = new TrayIcon(this, m_options, m_list);
         QObject::connect(m_tray, &TrayIcon::showRequested, this, &MainWindow::bringToFront);
         QObject::connect(m_tray, &TrayIcon::quitRequested, this, &MainWindow::requestQuit);
         QObject::connect(m_tray, &TrayIcon::stopAllRequested, this, [this] {
@@ -66,25 +75,199 @@ MainWindow::MainWindow(QWidget *parent)
         });
     }
     m_notifications.setTellStarts(WindowSettings::notifyStarts());
+    QObject::connect(&m_notifications, &DesktopNotifications::showRequested, this,
+                     [this](QObject *source) { showRecording(qobject_cast<Recording *>(source)); });
+    QObject::connect(&m_notifications, &DesktopNotifications::openFolderRequested, this,
+                     &MainWindow::openFolder);
     watchEdits();
 }
 
 MainWindow::~MainWindow() = default;
 
+// A first start shows the empty overview, which says how to add a recording.
 void MainWindow::loadList()
 {
     m_list.load();
     m_list.scheduleAll();
-    int shown = 0;
+    int shown = m_list.isEmpty() ? -1 : 0;
     for (int i = 0; i < m_list.size(); ++i) {
         follow(m_list.at(i));
         if (m_list.at(i)->name() == WindowSettings::lastRecording())
             shown = i;
     }
-    if (m_list.isEmpty())
-        addNewRecording();
-    else
-        m_editor->show(shown);
+    m_editor->show(shown);
+}
+
+// The overview takes the spare height; the editor below it scrolls. The
+// window opens no larger than the screen, which at 800x600 still holds a
+// few rows, the editor's first fields and the status line.
+void MainWindow::fitToScreen()
+{
+    m_ui->splitter->setStretchFactor(0, 1);
+    m_ui->splitter->setStretchFactor(1, 1);
+    resize(QSize(960, 760).boundedTo(screen()->availableGeometry().size()));
+    if (const QByteArray geometry = WindowSettings::geometry(); !geometry.isEmpty())
+        restoreGeometry(geometry);
+}
+
+// Once shown, the frame is known: the window and its frame fit the screen.
+void MainWindow::keepOnScreen()
+{
+    const QRect available = screen()->availableGeometry();
+    const QSize frame = frameGeometry().size() - size();
+    resize(size().boundedTo(available.size() - frame));
+    const QRect outer = frameGeometry();
+    if (!available.contains(outer))
+        move(pos() +
+             QPoint(std::min(0, available.right() - outer.right()),
+                    std::min(0, available.bottom() - outer.bottom())) +
+             QPoint(std::max(0, available.left() - outer.left()),
+                    std::max(0, available.top() - outer.top())));
+}
+
+void MainWindow::setUpOverview()
+{
+    QTableView *overview = m_ui->overview;
+    QObject::connect(m_ui->filterField, &QLineEdit::textChanged, this, [this](const QString &text) {
+        m_editor->sortedOverview().setFilterText(text);
+        showEmptyState();
+    });
+    overview->installEventFilter(this);
+    QObject::connect(overview, &QAbstractItemView::activated, this, &MainWindow::editPressed);
+    overview->setContextMenuPolicy(Qt::CustomContextMenu);
+    QObject::connect(overview, &QWidget::customContextMenuRequested, this,
+                     &MainWindow::showRowMenu);
+    addRowActions();
+
+    m_emptyState = new QLabel(overview->viewport());
+    m_emptyState->setObjectName(QStringLiteral("emptyState"));
+    m_emptyState->setAlignment(Qt::AlignCenter);
+    m_emptyState->setWordWrap(true);
+    m_emptyState->setTextFormat(Qt::PlainText);
+    m_emptyState->setForegroundRole(QPalette::PlaceholderText);
+    QAbstractItemModel *rows = &m_editor->sortedOverview();
+    for (const auto change : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
+        QObject::connect(rows, change, this, &MainWindow::showEmptyState);
+    QObject::connect(rows, &QAbstractItemModel::modelReset, this, &MainWindow::showEmptyState);
+}
+
+void MainWindow::showEmptyState()
+{
+    const bool none = m_list.isEmpty();
+    m_emptyState->setText(
+        none ? QStringLiteral("No recordings yet.\n\nClick New (Ctrl+N) to add a station to "
+                              "record, or drop a station's link from your web browser here.")
+             : QStringLiteral("No recording's name or station holds \u201c%1\u201d.")
+                   .arg(m_ui->filterField->text()));
+    m_emptyState->setVisible(m_editor->sortedOverview().rowCount() == 0);
+    m_emptyState->resize(m_ui->overview->viewport()->size());
+}
+
+// Every command of a row, in its menu; they act on the row picked, which is
+// the one the editor shows.
+void MainWindow::addRowActions()
+{
+    const auto add = [this](const QString &text, const char *name, auto command) {
+        auto *action = new QAction(text, this);
+        action->setObjectName(QString::fromLatin1(name));
+        QObject::connect(action, &QAction::triggered, this, command);
+        m_rowActions.append(action);
+    };
+    add(QStringLiteral("Record Now"), "recordNowAction", &MainWindow::nowPressed);
+    add(QStringLiteral("Stop"), "stopAction", &MainWindow::stopPressed);
+    add(QStringLiteral("Edit"), "editAction", &MainWindow::editPressed);
+    add(QStringLiteral("Clone"), "cloneAction", &MainWindow::clonePressed);
+    add(QStringLiteral("Delete\u2026"), "deleteAction", &MainWindow::deletePressed);
+    add(QStringLiteral("Open Folder"), "openFolderAction", &MainWindow::openFolder);
+}
+
+void MainWindow::showRowMenu(const QPoint &at)
+{
+    const QModelIndex row = m_ui->overview->indexAt(at);
+    if (!row.isValid())
+        return;
+    // Picking the row saves the one shown; a refused save keeps it shown.
+    m_ui->overview->setCurrentIndex(row);
+    const Recording *picked = m_editor->current();
+    if (!picked || m_ui->overview->currentIndex().row() != row.row())
+        return;
+    m_rowActions[0]->setEnabled(m_ui->nowButton->isEnabled());
+    m_rowActions[1]->setEnabled(m_ui->stopButton->isEnabled());
+    m_rowActions[4]->setEnabled(m_ui->deleteButton->isEnabled());
+    QMenu menu(this);
+    menu.addActions(m_rowActions);
+    menu.exec(m_ui->overview->viewport()->mapToGlobal(at));
+}
+
+// Delete and Enter on a row of the overview.
+bool MainWindow::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_ui->overview && event->type() == QEvent::KeyPress) {
+        const int key = static_cast<QKeyEvent *>(event)->key();
+        if (key == Qt::Key_Delete && m_ui->deleteButton->isEnabled()) {
+            deletePressed();
+            return true;
+        }
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            editPressed();
+            return true;
+        }
+    }
+    if (watched == m_ui->overview && event->type() == QEvent::Resize)
+        showEmptyState();
+    return QWidget::eventFilter(watched, event);
+}
+
+// As a notification's Show asks: the window in front, the recording picked
+// (which saves the one shown first), unless it went meanwhile.
+void MainWindow::showRecording(const Recording *recording)
+{
+    bringToFront();
+    const RecordingTableModel &rows = m_editor->overview();
+    const QModelIndex row =
+        m_editor->sortedOverview().mapFromSource(rows.index(rows.rowOf(recording), 0));
+    if (recording && row.isValid())
+        m_ui->overview->setCurrentIndex(row);
+}
+
+void MainWindow::editPressed()
+{
+    if (!m_editor->current())
+        return;
+    m_ui->editorScroll->ensureWidgetVisible(m_ui->nameField);
+    m_ui->nameField->setFocus(Qt::OtherFocusReason);
+}
+
+void MainWindow::openFolder()
+{
+    const QString folder = TrackWriter::folder();
+    QDir().mkpath(folder);
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
+        runAlert(this, Alert{QStringLiteral("The folder could not be opened"),
+                             QStringLiteral("No program opened %1.").arg(folder),
+                             {},
+                             {}});
+}
+
+// Screen readers announce an editable box by its line edit, which has no
+// name of its own: it takes the box's.
+void MainWindow::nameComboBoxEditors()
+{
+    for (QComboBox *box : findChildren<QComboBox *>()) {
+        if (QLineEdit *edit = box->lineEdit()) {
+            edit->setAccessibleName(box->accessibleName());
+            edit->setAccessibleDescription(box->toolTip());
+        }
+    }
+}
+
+// The title names the recording shown, and marks unsaved edits.
+void MainWindow::showTitle()
+{
+    const Recording *shown = m_editor->current();
+    setWindowTitle(shown && !shown->name().isEmpty()
+                       ? QStringLiteral("%1[*] \u2014 Skyvane").arg(shown->name())
+                       : QStringLiteral("Skyvane[*]"));
 }
 
 void MainWindow::connectButtons()
@@ -118,6 +301,13 @@ void MainWindow::addShortcuts()
     shortcut(QKeySequence(Qt::CTRL | Qt::Key_Period), m_ui->stopButton);
     shortcut(QKeySequence::Save, m_ui->saveButton);
     shortcut(QKeySequence::HelpContents, m_ui->helpButton);
+    auto *find = new QAction(this);
+    find->setShortcut(QKeySequence::Find);
+    QObject::connect(find, &QAction::triggered, this, [this] {
+        m_ui->filterField->setFocus(Qt::ShortcutFocusReason);
+        m_ui->filterField->selectAll();
+    });
+    addAction(find);
 
     auto *closeAction = new QAction(this);
     closeAction->setShortcut(QKeySequence::Close);
@@ -126,8 +316,7 @@ void MainWindow::addShortcuts()
     // With a tray, closing only hides the window; quitting is its own command.
     auto *quitAction = new QAction(this);
     quitAction->setShortcut(QKeySequence::Quit);
-    QObject::connect(quitAction, &QAction::triggered, this,
-                     [this] { hasTray() ? void(requestQuit()) : void(close()); });
+    QObject::connect(quitAction, &QAction::triggered, this, &MainWindow::requestQuit);
     addAction(quitAction);
 }
 
@@ -168,7 +357,7 @@ void MainWindow::newPressed()
 
 void MainWindow::clonePressed()
 {
-    if (!m_editor->save())
+    if (!m_editor->current() || !m_editor->save())
         return;
     const Recording *source = m_editor->current();
     follow(m_list.append(source->clone(m_list.unusedCloneName(source->name()))));
@@ -177,6 +366,8 @@ void MainWindow::clonePressed()
 
 void MainWindow::deletePressed()
 {
+    if (!m_editor->current())
+        return;
     // Named as saved: that is the one the list loses.
     const Alert question{
         QStringLiteral("Delete the recording \u201c%1\u201d?").arg(m_editor->current()->name()),
@@ -191,10 +382,7 @@ void MainWindow::deletePressed()
     going->stopCapture();
     going->unschedule();
     going.reset();
-    if (m_list.isEmpty())
-        addNewRecording();
-    else
-        m_editor->show(std::min(index, m_list.size() - 1));
+    m_editor->show(std::min(index, m_list.size() - 1));
     m_list.storeSoon();
 }
 
@@ -206,7 +394,8 @@ void MainWindow::nowPressed()
 
 void MainWindow::stopPressed()
 {
-    m_editor->current()->stopByUser();
+    if (Recording *shown = m_editor->current())
+        shown->stopByUser();
 }
 
 // The editor first: its alert runs an event loop in which the schedule may
@@ -236,54 +425,13 @@ void MainWindow::bringToFront()
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
-    if (m_quitting) {
-        event->accept();
-        return;
-    }
-    event->ignore();
-    bool capturing = false;
-    bool scheduled = false;
-    for (int i = 0; i < m_list.size(); ++i) {
-        capturing = capturing || m_list.at(i)->isCapturing();
-        scheduled = scheduled || m_list.at(i)->nextStart().isValid();
-    }
-    using CloseDecision::Step;
-    for (const Step step :
-         CloseDecision::steps({hasTray(), capturing, scheduled, m_editor->hasUnsavedEdits()})) {
-        switch (step) {
-        case Step::Hide:
-            hideToTray();
-            return;
-        case Step::AskAboutEdits:
-            if (!settleEdits())
-                return;
-            break;
-        case Step::AskToEndCaptures: {
-            const Alert question{
-                QStringLiteral("Quit and end the recordings?"),
-                QStringLiteral("Skyvane is recording; quitting ends every capture now, and the "
-                               "song under way is incomplete."),
-                QStringLiteral("Cancel"), QStringLiteral("Quit and End the Recordings")};
-            if (runAlert(this, question) == AlertAnswer::Default)
-                return;
-            break;
-        }
-        case Step::Quit:
-            finishQuit();
-            event->accept();
-            return;
-        }
-    }
+    event->setAccepted(m_quitting || settleQuit(false));
 }
 
 bool MainWindow::requestQuit()
 {
-    if (m_editor->hasUnsavedEdits()) {
-        bringToFront();
-        if (!settleEdits())
-            return false;
-    }
-    finishQuit();
+    if (!settleQuit(true))
+        return false;
     close();
     return true;
 }
@@ -292,6 +440,57 @@ void MainWindow::quitNow()
 {
     finishQuit();
     close();
+}
+
+// Closing the window, or quitting: the same questions wherever quitting would
+// end or skip recordings. True when Skyvane quits.
+bool MainWindow::settleQuit(bool quitting)
+{
+    bool capturing = false;
+    bool scheduled = false;
+    for (int i = 0; i < m_list.size(); ++i) {
+        capturing = capturing || m_list.at(i)->isCapturing();
+        scheduled = scheduled || m_list.at(i)->nextStart().isValid();
+    }
+    using CloseDecision::Step;
+    const CloseDecision::Situation situation{hasTray(), capturing, scheduled,
+                                             m_editor->hasUnsavedEdits(), quitting};
+    for (const Step step : CloseDecision::steps(situation)) {
+        switch (step) {
+        case Step::Hide:
+            hideToTray();
+            return false;
+        case Step::AskAboutEdits:
+            bringToFront();
+            if (!settleEdits())
+                return false;
+            break;
+        case Step::AskToEndCaptures:
+            if (!confirmQuit(QStringLiteral("Quit and end the recordings?"),
+                             QStringLiteral("Skyvane is recording; quitting ends every capture "
+                                            "now, and the song under way is incomplete."),
+                             QStringLiteral("Quit and End the Recordings")))
+                return false;
+            break;
+        case Step::AskToSkipScheduled:
+            if (!confirmQuit(QStringLiteral("Quit and skip the scheduled recordings?"),
+                             QStringLiteral("Recordings only start while Skyvane runs: those due "
+                                            "before it is started again will not be recorded."),
+                             QStringLiteral("Quit and Skip Them")))
+                return false;
+            break;
+        case Step::Quit:
+            finishQuit();
+            return true;
+        }
+    }
+    return false;
+}
+
+bool MainWindow::confirmQuit(const QString &question, const QString &text, const QString &quit)
+{
+    return runAlert(this, Alert{question, text, QStringLiteral("Cancel"), quit}) !=
+           AlertAnswer::Default;
 }
 
 // Save, discard or stay; a refused save stays, its alert shown.
@@ -315,7 +514,7 @@ bool MainWindow::leaveFreshRecording()
 {
     Recording *current = m_editor->current();
     if (!m_fresh || current != m_fresh || !current->logText().isEmpty() ||
-        m_editor->hasUnsavedEdits() || m_list.size() < 2)
+        m_editor->hasUnsavedEdits())
         return false;
     const int index = m_editor->currentIndex();
     m_editor->release();
@@ -373,8 +572,6 @@ void MainWindow::follow(Recording *recording)
 // marked or unmarked once the change has settled.
 void MainWindow::watchEdits()
 {
-    if (!windowTitle().contains(QStringLiteral("[*]")))
-        setWindowTitle(windowTitle() + QStringLiteral("[*]"));
     m_modifiedCheck.setSingleShot(true);
     m_modifiedCheck.setInterval(0);
     QObject::connect(&m_modifiedCheck, &QTimer::timeout, this,
@@ -434,6 +631,7 @@ void MainWindow::showEvent(QShowEvent *event)
     m_closed = false;
     m_quitting = false;
     QWidget::showEvent(event);
+    keepOnScreen();
 }
 
 QString MainWindow::helpPagePath()

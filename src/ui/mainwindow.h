@@ -13,6 +13,7 @@
 #include "ui/recordingeditor.h"
 
 class QAction;
+class QLabel;
 class QDropEvent;
 class TrayIcon;
 namespace Ui {
@@ -57,12 +58,15 @@ public:
     // run from a build folder. "" when there is none.
     static QString helpPagePath();
 
-    // The list commands of the buttons.
+    // The list commands of the buttons and of a row's menu.
     void newPressed();
     void clonePressed();
     void deletePressed();
     void nowPressed();
     void stopPressed();
+    void editPressed();
+    void showRecording(const Recording *recording);
+    void openFolder();
     void displayHelp();
 
 Q_SIGNALS:
@@ -70,6 +74,7 @@ Q_SIGNALS:
     void quitRequested();
 
 protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
     void showEvent(QShowEvent *event) override;
     void dragEnterEvent(QDragEnterEvent *event) override;
@@ -80,6 +85,16 @@ private:
     void connectButtons();
     void addShortcuts();
     void loadList();
+    void fitToScreen();
+    void keepOnScreen();
+    void setUpOverview();
+    void showEmptyState();
+    void addRowActions();
+    void showRowMenu(const QPoint &at);
+    void nameComboBoxEditors();
+    void showTitle();
+    bool settleQuit(bool quitting);
+    bool confirmQuit(const QString &question, const QString &text, const QString &quit);
     void addNewRecording();
     void reportProblem(const QString &title, const QString &text);
     static bool acceptStationDrag(QDropEvent *event);
@@ -100,9 +115,11 @@ private:
     // recordings go.
     std::unique_ptr<RecordingEditor> m_editor;
     DesktopNotifications m_notifications;
-    QList<QAction *> m_options;  // children: start with the desktop, notify starts
-    TrayIcon *m_tray = nullptr;  // a child, where the desktop has a tray
-    QPointer<Recording> m_fresh; // a new recording, until its first save
-    QTimer m_modifiedCheck;      // marks the title once the controls have settled
+    QList<QAction *> m_options;     // children: start with the desktop, notify starts
+    QList<QAction *> m_rowActions;  // children: the commands of a row's menu
+    QLabel *m_emptyState = nullptr; // a child of the overview, while it has no rows
+    TrayIcon *m_tray = nullptr;     // a child, where the desktop has a tray
+    QPointer<Recording> m_fresh;    // a new recording, until its first save
+    QTimer m_modifiedCheck;         // marks the title once the controls have settled
     bool m_quitting = false;
 };

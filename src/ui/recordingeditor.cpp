@@ -4,6 +4,11 @@
 #include <cmath>
 
 #include <QAbstractButton>
+#include <QAction>
+#include <QColor>
+#include <QPalette>
+#include <QLineEdit>
+#include <QStyle>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLocale>
@@ -17,7 +22,6 @@
 #include "platform/failures.h"
 #include "platform/stationurl.h"
 #include "platform/textscan.h"
-#include "ui/alerts.h"
 #include "ui/recordingsortmodel.h"
 #include "ui/recordingtablemodel.h"
 #include "ui_mainwindow.h"
@@ -57,8 +61,9 @@ void setUpOverview(QTableView *view, RecordingSortModel *model)
 } // namespace
 
 RecordingEditor::RecordingEditor(Ui::SkyvaneWindow &ui, RecordingList &list, QWidget *window)
-    : m_ui(ui), m_list(list), m_window(window), m_days(weekdayButtons(window)),
-      m_overview(new RecordingTableModel(list, this)), m_sorted(new RecordingSortModel(this))
+    : m_ui(ui), m_list(list), m_days(weekdayButtons(window)),
+      m_overview(new RecordingTableModel(list, this)), m_sorted(new RecordingSortModel(this)),
+      m_mark(new QAction(this))
 {
     m_sorted->setSourceModel(m_overview);
     for (const RecordingSettings::Field &field : RecordingSettings::fields()) {
@@ -77,6 +82,14 @@ RecordingEditor::RecordingEditor(Ui::SkyvaneWindow &ui, RecordingList &list, QWi
     statusPolicy.setRetainSizeWhenHidden(true);
     m_ui.captureStatus->setSizePolicy(statusPolicy);
     setUpOverview(m_ui.overview, m_sorted);
+    m_mark->setIcon(window->style()->standardIcon(QStyle::SP_MessageBoxWarning));
+    m_ui.problemMessage->hide();
+    // Red that reads on a light and on a dark window alike.
+    QPalette warning = m_ui.problemMessage->palette();
+    const bool dark = warning.color(QPalette::Window).lightness() < 128;
+    warning.setColor(QPalette::WindowText,
+                     dark ? QColor(0xff, 0x7b, 0x72) : QColor(0xc0, 0x1c, 0x28));
+    m_ui.problemMessage->setPalette(warning);
     // Lines are only ever added or the whole log shown anew: nothing to undo.
     m_ui.log->setUndoRedoEnabled(false);
     QObject::connect(m_ui.overview->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
@@ -99,7 +112,13 @@ void RecordingEditor::show(int index)
 {
     const QScopedValueRollback guard(m_selecting, true);
     release();
+    showProblem({});
+    if (index < 0 || index >= m_list.size()) {
+        showNothing();
+        return;
+    }
     m_current = m_list.at(index);
+    setEditing(true);
     const RecordingSettings &settings = m_current->settings();
     for (const RecordingSettings::Field &field : RecordingSettings::fields()) {
         if (field.control)
@@ -115,6 +134,31 @@ void RecordingEditor::show(int index)
     QObject::connect(m_current, &Recording::resultChanged, this, &RecordingEditor::showProgress);
     QObject::connect(m_current, &Recording::titleChanged, this, &RecordingEditor::showProgress);
     QObject::connect(m_current, &Recording::weekdayCleared, this, &RecordingEditor::clearWeekday);
+    Q_EMIT shownChanged();
+}
+
+// With no recording the controls show the defaults of a new one, and only
+// New and Help can be used.
+void RecordingEditor::showNothing()
+{
+    const RecordingSettings defaults;
+    for (const RecordingSettings::Field &field : RecordingSettings::fields()) {
+        if (field.control)
+            m_editors.find(field.control)->second->setValue(field.value(defaults));
+    }
+    m_ui.log->clear();
+    m_logShown = 0;
+    setEditing(false);
+    updateEnabled();
+    Q_EMIT shownChanged();
+}
+
+void RecordingEditor::setEditing(bool editing)
+{
+    for (QWidget *part : std::initializer_list<QWidget *>{
+             m_ui.nameField, m_ui.stationField, m_ui.scheduleBox, m_ui.libraryBox, m_ui.captureBox,
+             m_ui.cloneButton, m_ui.saveButton, m_ui.revertButton, m_ui.log})
+        part->setEnabled(editing);
 }
 
 void RecordingEditor::selectCurrent()
@@ -153,12 +197,17 @@ void RecordingEditor::release()
 
 bool RecordingEditor::save()
 {
+    if (!m_current)
+        return false;
     const QString name = trim(m_ui.nameField->text());
     const QString station = trim(m_ui.stationField->text());
     if (name != m_ui.nameField->text())
         m_ui.nameField->setText(name);
-    if (!check(name, station))
+    if (const std::optional<Problem> problem = check(name, station)) {
+        showProblem(*problem);
         return false;
+    }
+    showProblem({});
 
     m_current->setSettings(editedSettings());
     // A running capture plans its next start itself when it ends.
@@ -195,30 +244,45 @@ RecordingSettings RecordingEditor::editedSettings() const
     return settings;
 }
 
-bool RecordingEditor::check(const QString &name, const QString &station)
+std::optional<RecordingEditor::Problem> RecordingEditor::check(const QString &name,
+                                                               const QString &station) const
 {
-    if (name.compare(m_current->name(), Qt::CaseInsensitive) != 0 && m_list.contains(name)) {
-        alert(QStringLiteral("Name already in use"),
-              QStringLiteral("You already have a recording named %1. Please edit your entry.")
-                  .arg(name));
-        return false;
-    }
-    if (station.isEmpty()) {
-        alert(QStringLiteral("Missing Station URL"),
-              QStringLiteral("Please fill in the station field"));
-        return false;
-    }
-    if (!StationUrl::isValid(station)) {
-        alert(QStringLiteral("Invalid URL"),
-              QStringLiteral("Station URL is invalid. Perhaps you should start it with http://?"));
-        return false;
-    }
-    return true;
+    if (name.compare(m_current->name(), Qt::CaseInsensitive) != 0 && m_list.contains(name))
+        return Problem{
+            m_ui.nameField,
+            QStringLiteral("Another recording is already named \u201c%1\u201d.").arg(name)};
+    const QString example = QStringLiteral("such as http://example.com:8000/stream");
+    if (station.isEmpty())
+        return Problem{m_ui.stationField,
+                       QStringLiteral("Enter the station's web address, %1.").arg(example)};
+    if (const std::optional<QString> problem = StationUrl::problem(station))
+        return Problem{m_ui.stationField,
+                       QStringLiteral("This is not a station's address: %1. Enter a web "
+                                      "address, %2.")
+                           .arg(*problem, example)};
+    if (editedSettings().duration <= 0)
+        return Problem{m_ui.hourDuration,
+                       QStringLiteral("Choose how long to record: the duration is zero.")};
+    return std::nullopt;
 }
 
-void RecordingEditor::alert(const QString &title, const QString &text)
+// Beside the fields, not in a dialog: the field is marked and focused, and the
+// message says what is wrong with it until the next save or another recording.
+void RecordingEditor::showProblem(const std::optional<Problem> &problem)
 {
-    runAlert(m_window, Alert{title, text, {}, {}});
+    if (m_marked) {
+        m_marked->removeAction(m_mark);
+        m_marked = nullptr;
+    }
+    m_ui.problemMessage->setText(problem ? problem->message : QString());
+    m_ui.problemMessage->setHidden(!problem);
+    if (!problem)
+        return;
+    if (auto *edit = qobject_cast<QLineEdit *>(problem->field)) {
+        edit->addAction(m_mark, QLineEdit::TrailingPosition);
+        m_marked = edit;
+    }
+    problem->field->setFocus(Qt::OtherFocusReason);
 }
 
 void RecordingEditor::updateEnabled()
@@ -233,8 +297,8 @@ void RecordingEditor::updateEnabled()
     const bool capturing = state == Recording::State::Recording;
     // Stop also ends the wait before a broken capture is resumed.
     const bool waiting = state == Recording::State::WaitingToReconnect;
-    m_ui.nowButton->setEnabled(!capturing);
-    m_ui.deleteButton->setEnabled(!capturing);
+    m_ui.nowButton->setEnabled(m_current && !capturing);
+    m_ui.deleteButton->setEnabled(m_current && !capturing);
     m_ui.stopButton->setEnabled(capturing || waiting);
     m_ui.progress->setHidden(!capturing);
     m_ui.captureStatus->setHidden(!capturing && !waiting);
@@ -250,6 +314,8 @@ void RecordingEditor::updateEnabled()
 // The whole log, scrolled to its end.
 void RecordingEditor::showLog()
 {
+    if (!m_current)
+        return;
     const QString &log = m_current->logText();
     m_ui.log->setPlainText(log);
     m_logShown = log.size();

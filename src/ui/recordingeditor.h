@@ -4,6 +4,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include <QObject>
@@ -13,6 +14,8 @@
 #include "ui/fieldeditors.h"
 
 class QAbstractButton;
+class QAction;
+class QLineEdit;
 class QModelIndex;
 class QWidget;
 class Recording;
@@ -33,7 +36,7 @@ class RecordingEditor : public QObject
     Q_OBJECT
 
 public:
-    // The controls are the window's; `window` is the parent of the alerts.
+    // The controls are children of `window`.
     RecordingEditor(Ui::SkyvaneWindow &ui, RecordingList &list, QWidget *window);
     ~RecordingEditor() override;
 
@@ -46,13 +49,14 @@ public:
     RecordingSortModel &sortedOverview() { return *m_sorted; }
 
     // Shows row `index` of the list, follows it from now on, and selects it
-    // in the overview.
+    // in the overview; an index outside the list shows no recording.
     void show(int index);
     // Stops following the recording shown, which is about to go.
     void release();
     // Checks the controls and saves them into the recording shown, plans its
-    // next start and has the list stored, off the event loop. False, after an alert, when a check
-    // refuses the input; the controls then keep what the user typed.
+    // next start and has the list stored, off the event loop. False when a
+    // check refuses the input, which is then said beside the field; the
+    // controls keep what the user typed.
     bool save();
     void revert() { show(currentIndex()); }
     // What picking another row does with the recording shown; true when the
@@ -66,10 +70,23 @@ public:
     // whether the recording shown captures.
     void updateEnabled();
 
+Q_SIGNALS:
+    // Another recording, or none, is shown.
+    void shownChanged();
+
 private:
+    // What a save refuses, and the control to mend.
+    struct Problem
+    {
+        QWidget *field = nullptr;
+        QString message;
+    };
+
     RecordingSettings editedSettings() const;
-    bool check(const QString &name, const QString &station);
-    void alert(const QString &title, const QString &text);
+    std::optional<Problem> check(const QString &name, const QString &station) const;
+    void showProblem(const std::optional<Problem> &problem);
+    void showNothing();
+    void setEditing(bool editing);
     void showLog();
     void appendLog(const QString &message);
     void scrollLogToEnd();
@@ -80,7 +97,6 @@ private:
 
     Ui::SkyvaneWindow &m_ui;
     RecordingList &m_list;
-    QWidget *m_window;
     // The editor of each control of the field table, by its name.
     std::map<std::string, std::unique_ptr<FieldEditor>, std::less<>> m_editors;
     std::array<QAbstractButton *, 7> m_days{};
@@ -90,4 +106,6 @@ private:
     RecordingSortModel *m_sorted;    // a child, over m_overview
     qsizetype m_logShown = 0;        // the length of the log the view shows
     bool m_selecting = false;        // the editor moves the overview's selection
+    QAction *m_mark;                 // a child: the warning sign in a refused field
+    QLineEdit *m_marked = nullptr;   // the field that shows it
 };

@@ -5,10 +5,13 @@
 #include <QFont>
 #include <QLocale>
 #include <QStringList>
+#include <QTimer>
 
 #include "model/recording.h"
 #include "model/recordinglist.h"
+#include "platform/clock.h"
 #include "ui/plaintext.h"
+#include "ui/relativetime.h"
 
 namespace {
 
@@ -41,7 +44,8 @@ QString stateText(Recording::State state)
     case Recording::State::Failed:
         return QStringLiteral("Last run failed");
     case Recording::State::Disabled:
-        return QStringLiteral("Disabled");
+        // No weekday chosen and not every day: nothing will start it.
+        return QStringLiteral("Not scheduled");
     case Recording::State::Scheduled:
         break;
     }
@@ -63,6 +67,14 @@ RecordingTableModel::RecordingTableModel(const RecordingList &list, QObject *par
     : QAbstractTableModel(parent), m_list(list), m_rows(list.size())
 {
     followList();
+    // Relative times age: "in 2 h" must not stand for an hour.
+    auto *clock = new QTimer(this);
+    clock->setObjectName(QStringLiteral("relativeTimes"));
+    QObject::connect(clock, &QTimer::timeout, this, [this] {
+        if (m_rows > 0)
+            Q_EMIT dataChanged(index(0, NextStart), index(m_rows - 1, NextStart));
+    });
+    clock->start(std::chrono::seconds(30));
 }
 
 void RecordingTableModel::followList()
@@ -123,10 +135,16 @@ QString RecordingTableModel::text(const Recording &recording, Column column)
     case Station:
         return recording.settings().url;
     case NextStart:
-        return QLocale::system().toString(recording.nextStart(), QLocale::ShortFormat);
+        if (recording.isCapturing())
+            return QStringLiteral("ends in %1")
+                .arg(RelativeTime::duration(recording.remainingSeconds()));
+        return RelativeTime::text(recording.nextStart(), Clock::now());
     case Days:
         return daysText(recording.settings());
     case State:
+        // A capture names its song: the row shows what is being recorded.
+        if (recording.isCapturing() && !recording.title().isEmpty())
+            return QStringLiteral("Recording \u201c%1\u201d").arg(recording.title());
         return stateText(recording.state());
     case LastResult:
         return resultText(recording.lastResult());
@@ -136,11 +154,36 @@ QString RecordingTableModel::text(const Recording &recording, Column column)
     return {};
 }
 
+// A cell too narrow for a long name or URL shows it whole here; times have
+// their full date.
+QString RecordingTableModel::toolTip(const Recording &recording, Column column)
+{
+    const auto fullDate = [](const QDateTime &date) {
+        return QLocale::system().toString(date, QLocale::LongFormat);
+    };
+    switch (column) {
+    case NextStart:
+        if (recording.isCapturing())
+            return QStringLiteral("Ends %1").arg(
+                fullDate(Clock::now().addSecs(recording.remainingSeconds())));
+        return recording.nextStart().isValid() ? fullDate(recording.nextStart()) : QString();
+    case LastResult:
+        if (const auto &result = recording.lastResult(); result && result->endedAt.isValid())
+            return QStringLiteral("%1\n%2").arg(fullDate(result->endedAt), result->summary());
+        break;
+    default:
+        break;
+    }
+    return text(recording, column);
+}
+
 QVariant RecordingTableModel::sortKey(const Recording &recording, Column column)
 {
     switch (column) {
     case NextStart:
-        return recording.nextStart();
+        // A capture's end comes before any other start.
+        return recording.isCapturing() ? Clock::now().addSecs(recording.remainingSeconds())
+                                       : recording.nextStart();
     case State:
         return int(recording.state());
     default:
@@ -160,8 +203,7 @@ QVariant RecordingTableModel::data(const QModelIndex &index, int role) const
     case SortRole:
         return sortKey(*recording, column);
     case Qt::ToolTipRole:
-        // A cell too narrow for a long name or URL shows it whole here.
-        return PlainText::toolTip(text(*recording, column));
+        return PlainText::toolTip(toolTip(*recording, column));
     case Qt::FontRole:
         if (recording->isCapturing()) {
             QFont bold;

@@ -33,6 +33,7 @@ public:
 
     // The texts of the cells, for the model and its tests alike.
     static QString text(const Recording &recording, Column column);
+    static QString toolTip(const Recording &recording, Column column);
 
 private:
     void followList();

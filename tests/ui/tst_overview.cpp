@@ -11,6 +11,7 @@
 #include <QtWidgets>
 
 #include <QDBusConnection>
+#include <QDBusMessage>
 
 #include "model/recordinglist.h"
 #include "platform/clock.h"
@@ -21,6 +22,8 @@
 #include "ui/closedecision.h"
 #include "ui/recordingsortmodel.h"
 #include "ui/recordingtablemodel.h"
+#include "ui/relativetime.h"
+#include "ui/traytext.h"
 
 using namespace Qt::StringLiterals;
 
@@ -42,14 +45,26 @@ class Notifications : public QObject
     Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
 
 public:
-    QStringList told; // "<summary>:<body>"
+    QStringList told; // "<summary>:<body>", then "[<actions>]" when some are offered
+    uint lastId = 0;
+
+    // The user chose an action of notification `id`.
+    void invoke(uint id, const QString &key)
+    {
+        QDBusMessage signal =
+            QDBusMessage::createSignal(u"/org/freedesktop/Notifications"_s,
+                                       u"org.freedesktop.Notifications"_s, u"ActionInvoked"_s);
+        QDBusConnection::sessionBus().send(signal << id << key);
+    }
 
 public Q_SLOTS:
-    uint Notify(const QString &, uint, const QString &, const QString &summary, const QString &body,
-                const QStringList &, const QVariantMap &, int)
+    QStringList GetCapabilities() { return {u"body"_s, u"actions"_s}; }
+    uint Notify(const QString &, uint replaces, const QString &, const QString &summary,
+                const QString &body, const QStringList &actions, const QVariantMap &, int)
     {
-        told.append(summary + u':' + body);
-        return 7;
+        told.append(summary + u':' + body +
+                    (actions.isEmpty() ? QString() : u'[' + actions.join(u',') + u']'));
+        return lastId = replaces ? replaces : lastId + 1;
     }
 };
 
@@ -89,15 +104,15 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("run");   // what happens to the row "a"
         QTest::addColumn<QString>("shown"); // next start|days|state|last result, as it begins
-        const QString failed = u"|Connection failed: Couldn't connect to server ("_s;
-        QTest::newRow("planned") << u"schedule"_s << u"2 Dec 2026 10:00:00|Every day|Scheduled|"_s;
-        QTest::newRow("no day") << u"no day"_s << u"|None|Disabled|"_s;
-        QTest::newRow("once") << u"once"_s << u"4 Dec 2026 10:00:00|Once: Mon Fri|Scheduled|"_s;
-        QTest::newRow("capturing") << u"live"_s << u"|Every day|Recording|0 tracks saved"_s;
+        const QString failed = u"|Could not connect to the station ("_s;
+        QTest::newRow("planned") << u"schedule"_s << u"in 1 h|Every day|Scheduled|"_s;
+        QTest::newRow("no day") << u"no day"_s << u"|None|Not scheduled|"_s;
+        QTest::newRow("once") << u"once"_s << u"Fri 10:00|Once: Mon Fri|Scheduled|"_s;
+        QTest::newRow("capturing")
+            << u"live"_s << u"ends in 1 h|Every day|Recording|0 tracks saved"_s;
         QTest::newRow("broke off")
-            << u"reconnect"_s << u"2 Dec 2026 09:00:15|Every day|Waiting to reconnect"_s + failed;
-        QTest::newRow("failed") << u"fail"_s
-                                << u"2 Dec 2026 10:00:00|Every day|Last run failed"_s + failed;
+            << u"reconnect"_s << u"in under a minute|Every day|Waiting to reconnect"_s + failed;
+        QTest::newRow("failed") << u"fail"_s << u"in 1 h|Every day|Last run failed"_s + failed;
     }
     // A row follows its recording.
     void showsEachRecording()
@@ -176,13 +191,16 @@ private Q_SLOTS:
 
     void closeSteps_data()
     {
-        QTest::addColumn<QString>("situation"); // tray, capturing, scheduled, unsaved edits
-        QTest::addColumn<QString>("steps");     // H(ide), E(dits asked), C(aptures asked), Q(uit)
-        QTest::newRow("tray, capturing") << u"1100"_s << u"H"_s;
-        QTest::newRow("tray, scheduled, edited") << u"1011"_s << u"H"_s;
-        QTest::newRow("tray, idle, edited") << u"1001"_s << u"EQ"_s;
-        QTest::newRow("no tray, capturing, edited") << u"0101"_s << u"ECQ"_s;
-        QTest::newRow("no tray, scheduled") << u"0010"_s << u"Q"_s;
+        // Tray, capturing, scheduled, unsaved edits, Quit asked for.
+        QTest::addColumn<QString>("situation");
+        // H(ide), E(dits asked), C(aptures asked), S(kipping the schedule asked), Q(uit).
+        QTest::addColumn<QString>("steps");
+        QTest::newRow("tray, capturing") << u"11000"_s << u"H"_s;
+        QTest::newRow("tray, scheduled, edited") << u"10110"_s << u"H"_s;
+        QTest::newRow("tray, idle, edited") << u"10010"_s << u"EQ"_s;
+        QTest::newRow("no tray, capturing, scheduled, edited") << u"01110"_s << u"ECQ"_s;
+        QTest::newRow("no tray, scheduled") << u"00100"_s << u"SQ"_s;
+        QTest::newRow("tray, Quit, scheduled") << u"10101"_s << u"SQ"_s;
     }
     void closeSteps()
     {
@@ -190,9 +208,38 @@ private Q_SLOTS:
         QFETCH(QString, steps);
         const auto on = [&](int i) { return situation.at(i) == u'1'; };
         QString taken;
-        for (const auto step : CloseDecision::steps({on(0), on(1), on(2), on(3)}))
-            taken += u"HECQ"_s.at(int(step));
+        for (const auto step : CloseDecision::steps({on(0), on(1), on(2), on(3), on(4)}))
+            taken += u"HECSQ"_s.at(int(step));
         QCOMPARE(taken, steps);
+    }
+
+    void relativeTimes_data()
+    {
+        QTest::addColumn<int>("seconds"); // from Wednesday 2 December 2026, 09:00
+        QTest::addColumn<QString>("shown");
+        for (const auto &[seconds, shown] : std::initializer_list<std::pair<int, const char *>>{
+                 {59, "in under a minute"},
+                 {60, "in 1 min"},
+                 {3599, "in 59 min"},
+                 {3600, "in 1 h"},
+                 {3 * 3600 - 60, "in 2 h 59 min"},
+                 {3 * 3600, "Today 12:00"},
+                 {15 * 3600, "Tomorrow 00:00"},
+                 {5 * 86400, "Mon 09:00"},
+                 {7 * 86400, "09/12/2026 09:00"},
+                 {-59, "just now"},
+                 {-3599, "59 min ago"},
+                 {-3600, "Today 08:00"},
+                 {-9 * 3600 - 1, "Yesterday 23:59"}})
+            QTest::addRow("%d", seconds) << seconds << QString::fromUtf8(shown);
+    }
+    // In the user's language where it names a day; the overview's tooltip has the full date.
+    void relativeTimes()
+    {
+        QFETCH(int, seconds);
+        QFETCH(QString, shown);
+        const QDateTime now(QDate(2026, 12, 2), QTime(9, 0));
+        QCOMPARE(RelativeTime::text(now.addSecs(seconds), now, QLocale(u"en_GB"_s)), shown);
     }
 
     void showsForeignTextPlain_data()
@@ -229,28 +276,95 @@ private Q_SLOTS:
     {
         QTest::addColumn<bool>("tellStarts");
         QTest::addColumn<QString>("failure");
+        QTest::addColumn<QString>("nothingKept"); // then no track was saved
+        QTest::addColumn<QString>("action");      // chosen on the notification of the end
         QTest::addColumn<QString>("told");
-        QTest::newRow("ended") << false << QString() << u"a:Recording ended: 2 tracks saved"_s;
+        const QString offered = u"[show,Show,open-folder,Open Folder]"_s;
+        QTest::newRow("nothing kept, shown")
+            << false << QString() << u"the station sent no audio"_s << u"show"_s
+            << u"a:Recording ended: no track saved — the station sent no audio"_s + offered;
         // A station's words are escaped: servers read the body as markup.
-        QTest::newRow("started, failed") << true << u"Connection failed: <b>R&B</b>"_s
-                                         << u"a:Recording started|a:Recording failed: Connection "
-                                            "failed: &lt;b&gt;R&amp;B&lt;/b&gt;\n2 tracks saved"_s;
+        QTest::newRow("started, failed, folder opened")
+            << true << u"Could not connect to the station (<b>R&B</b>)"_s << QString()
+            << u"open-folder"_s
+            << u"a:Recording started|a:Recording failed: Could not connect to the station "
+               "(&lt;b&gt;R&amp;B&lt;/b&gt;)\n2 tracks saved"_s +
+                   offered;
     }
     void notifiesCaptures()
     {
         QFETCH(bool, tellStarts);
         QFETCH(QString, failure);
+        QFETCH(QString, nothingKept);
+        QFETCH(QString, action);
         QFETCH(QString, told);
         if (m_bus.state() != QProcess::Running)
             QSKIP("needs dbus-daemon");
         m_service.told.clear();
         DesktopNotifications notifications;
         notifications.setTellStarts(tellStarts);
+        QSignalSpy asked(&notifications, action == u"show"
+                                             ? &DesktopNotifications::showRequested
+                                             : &DesktopNotifications::openFolderRequested);
         QObject source;
         notifications.captureStarted(&source, u"a"_s);
         QTRY_COMPARE(m_service.told.size(), int(tellStarts));
-        notifications.captureEnded(&source, u"a"_s, Outcome{2, {}, failure, {}}.summary());
+        const Outcome outcome{nothingKept.isEmpty() ? 2 : 0, {}, failure, {}, {}, nothingKept};
+        notifications.captureEnded(&source, u"a"_s, outcome.summary());
         QTRY_COMPARE(m_service.told.join(u'|'), told);
+        m_service.invoke(m_service.lastId + 1, action); // another program's notification
+        m_service.invoke(m_service.lastId, action);
+        QTRY_COMPARE(asked.size(), 1);
+        QCOMPARE(asked.first().first().value<QObject *>(), &source);
+    }
+
+    void traySummary_data()
+    {
+        QTest::addColumn<QStringList>("captures"); // "name|title|seconds left"
+        QTest::addColumn<QString>("next");         // "name|start", now being 2 Dec 2026 09:00
+        QTest::addColumn<QString>("toolTip");      // as shown
+        QTest::addColumn<QString>("stops");        // the menu's Stop items
+        QTest::newRow("idle") << QStringList() << QString() << u"Skyvane"_s << QString();
+        QTest::newRow("planned") << QStringList() << u"a|2026-12-03T07:45"_s
+                                 << u"Skyvane — next: a (Tomorrow 07:45)"_s << QString();
+        QTest::newRow("one, under a minute")
+            << QStringList{u"a||59"_s} << u"b|2026-12-02T10:00"_s
+            << u"Skyvane — recording 1:\na: under a minute left"_s << u"Stop “a”"_s;
+        // A station's title and a name from the list file are shown as written.
+        QTest::newRow("one, markup")
+            << QStringList{u"R&B <b>x</b>|<img src=\"y\"> & co|60"_s} << QString()
+            << u"Skyvane — recording 1:\nR&B <b>x</b>: “<img src=\"y\"> & co”, 1 min left"_s
+            << u"Stop “R&&B <b>x</b>”"_s;
+        QTest::newRow("two, an hour")
+            << QStringList{u"Morning Show|Artist - Song|3600"_s, u"Jazz Night||3959"_s} << QString()
+            << u"Skyvane — recording 2:\nMorning Show: “Artist - Song”, 1 h left\n"
+               "Jazz Night: 1 h 5 min left"_s
+            << u"Stop “Morning Show”|Stop “Jazz Night”"_s;
+    }
+    // What the tray icon says of the captures under way, or of the next start.
+    void traySummary()
+    {
+        QFETCH(QStringList, captures);
+        QFETCH(QString, next);
+        QFETCH(QString, toolTip);
+        QFETCH(QString, stops);
+        QList<TrayText::Capture> running;
+        QStringList items;
+        for (const QString &capture : std::as_const(captures)) {
+            const QStringList parts = capture.split(u'|');
+            running.append({parts[0], parts[1], parts[2].toLongLong()});
+            items.append(TrayText::stopText(parts[0]));
+        }
+        const QStringList start = next.split(u'|');
+        const TrayText::NextStart planned{start[0],
+                                          QDateTime::fromString(start.last(), Qt::ISODate)};
+        // As QToolTip reads it.
+        const QString given =
+            TrayText::toolTip(running, planned, QDateTime(QDate(2026, 12, 2), QTime(9, 0)));
+        QTextDocument shown;
+        Qt::mightBeRichText(given) ? shown.setHtml(given) : shown.setPlainText(given);
+        QCOMPARE(shown.toPlainText(), toolTip);
+        QCOMPARE(items.join(u'|'), stops);
     }
 };
 
