@@ -12,6 +12,7 @@
 #include <QFontDatabase>
 #include <QKeySequence>
 #include <QDir>
+#include <QHeaderView>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -149,6 +150,9 @@ void MainWindow::setUpOverview()
     for (const auto change : {&QAbstractItemModel::rowsInserted, &QAbstractItemModel::rowsRemoved})
         QObject::connect(rows, change, this, &MainWindow::showEmptyState);
     QObject::connect(rows, &QAbstractItemModel::modelReset, this, &MainWindow::showEmptyState);
+    QObject::connect(rows, &QAbstractItemModel::dataChanged, this, &MainWindow::fitNameColumn);
+    overview->horizontalHeader()->setSectionResizeMode(RecordingTableModel::Name,
+                                                       QHeaderView::Interactive);
 }
 
 void MainWindow::showEmptyState()
@@ -161,6 +165,18 @@ void MainWindow::showEmptyState()
                    .arg(m_ui->filterField->text()));
     m_emptyState->setVisible(m_editor->sortedOverview().rowCount() == 0);
     m_emptyState->resize(m_ui->overview->viewport()->size());
+    fitNameColumn();
+}
+
+// Names take what they need, up to a quarter of the width: one long name must
+// not squeeze the station and the last result to "...".
+void MainWindow::fitNameColumn()
+{
+    QTableView *overview = m_ui->overview;
+    overview->resizeColumnToContents(RecordingTableModel::Name);
+    const int widest = overview->viewport()->width() / 4;
+    if (overview->columnWidth(RecordingTableModel::Name) > widest)
+        overview->setColumnWidth(RecordingTableModel::Name, widest);
 }
 
 // Every command of a row, in its menu; they act on the row picked, which is

@@ -89,6 +89,7 @@ private:
     void keepOnScreen();
     void setUpOverview();
     void showEmptyState();
+    void fitNameColumn();
     void addRowActions();
     void showRowMenu(const QPoint &at);
     void nameComboBoxEditors();

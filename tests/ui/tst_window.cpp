@@ -441,7 +441,7 @@ private Q_SLOTS:
     // the first fields and the status line.
     void fitsASmallScreen()
     {
-        open(u"a|b|c"_s);
+        open(u"a|b|"_s + QString(300, u'x'));
         m_window->show();
         const QRect screen = m_window->screen()->availableGeometry();
         QVERIFY(screen.contains(m_window->frameGeometry()));
@@ -455,6 +455,7 @@ private Q_SLOTS:
         }
         auto *overview = ctl<QTableView>(u"overview"_s);
         QVERIFY(overview->viewport()->height() >= 3 * overview->rowHeight(0));
+        QVERIFY(overview->columnWidth(0) <= overview->viewport()->width() / 4); // a long name
         // A screen reader names an editable box's line edit by the box.
         QCOMPARE(ctl<QComboBox>(u"minuteTime"_s)->lineEdit()->accessibleName(), u"Start minute"_s);
     }
