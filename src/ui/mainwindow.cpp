@@ -104,8 +104,13 @@ void MainWindow::loadList()
 // few rows, the editor's first fields and the status line.
 void MainWindow::fitToScreen()
 {
-    m_ui->splitter->setStretchFactor(0, 1);
-    m_ui->splitter->setStretchFactor(1, 1);
+    m_ui->splitter->setStretchFactor(0, 3);
+    m_ui->splitter->setStretchFactor(1, 2);
+    m_ui->splitter->setSizes({600, 400});
+    // The library's fields hold long names; the clock needs little room.
+    m_ui->groupsLayout->setStretch(1, 1);
+    // The status line's song and figures need the room more than the bar.
+    m_ui->progress->setMaximumWidth(fontMetrics().averageCharWidth() * 24);
     resize(QSize(960, 760).boundedTo(screen()->availableGeometry().size()));
     if (const QByteArray geometry = WindowSettings::geometry(); !geometry.isEmpty())
         restoreGeometry(geometry);

@@ -362,7 +362,6 @@ void RecordingEditor::showProgress()
         parts.append(QStringLiteral("%1 recorded, %2 left")
                          .arg(clockText(elapsed), clockText(recording->remainingSeconds())));
         parts.append(QLocale::system().formattedDataSize(recording->bytesWritten()));
-        parts.append(RecordingTableModel::text(*recording, RecordingTableModel::LastResult));
         status = parts.join(QStringLiteral(" · "));
     } else if (recording && recording->state() == Recording::State::WaitingToReconnect) {
         status = QStringLiteral("Waiting to reconnect at %1")

@@ -1,5 +1,6 @@
 #include "ui/recordingtablemodel.h"
 
+#include <algorithm>
 #include <array>
 
 #include <QFont>
@@ -21,15 +22,25 @@ QString daysText(const RecordingSettings &settings)
     static const std::array<QString, 7> names{
         QStringLiteral("Mon"), QStringLiteral("Tue"), QStringLiteral("Wed"), QStringLiteral("Thu"),
         QStringLiteral("Fri"), QStringLiteral("Sat"), QStringLiteral("Sun")};
+    // Three days or more in a row read as a range: "Mon–Fri".
     QStringList days;
     for (size_t i = 0; i < names.size(); ++i) {
-        if (settings.days[i])
+        if (!settings.days[i])
+            continue;
+        size_t last = i;
+        while (last + 1 < names.size() && settings.days[last + 1])
+            ++last;
+        if (last >= i + 2) {
+            days.append(names[i] + u'\u2013' + names[last]);
+            i = last;
+        } else {
             days.append(names[i]);
+        }
     }
     // "Once" beats "every day", as it does for the schedule.
     if (settings.once)
-        return QStringLiteral("Once: ") + days.join(u' ');
-    if (settings.daily || days.size() == int(names.size()))
+        return days.isEmpty() ? QStringLiteral("None") : QStringLiteral("Once: ") + days.join(u' ');
+    if (settings.daily || std::ranges::count(settings.days, true) == int(names.size()))
         return QStringLiteral("Every day");
     return days.isEmpty() ? QStringLiteral("None") : days.join(u' ');
 }
@@ -50,6 +61,15 @@ QString stateText(Recording::State state)
         break;
     }
     return QStringLiteral("Scheduled");
+}
+
+QString liveText(const Recording &recording)
+{
+    const int saved = recording.lastResult() ? recording.lastResult()->tracksSaved : 0;
+    const QString soFar = QStringLiteral("%1 so far").arg(Outcome::tracksSavedText(saved));
+    return recording.title().isEmpty()
+               ? soFar
+               : QStringLiteral("\u201c%1\u201d \u00b7 %2").arg(recording.title(), soFar);
 }
 
 QString resultText(const std::optional<Recording::Result> &result)
@@ -142,11 +162,11 @@ QString RecordingTableModel::text(const Recording &recording, Column column)
     case Days:
         return daysText(recording.settings());
     case State:
-        // A capture names its song: the row shows what is being recorded.
-        if (recording.isCapturing() && !recording.title().isEmpty())
-            return QStringLiteral("Recording \u201c%1\u201d").arg(recording.title());
         return stateText(recording.state());
     case LastResult:
+        // A capture shows its song and what it has saved so far.
+        if (recording.isCapturing())
+            return liveText(recording);
         return resultText(recording.lastResult());
     case ColumnCount:
         break;

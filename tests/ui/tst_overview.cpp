@@ -107,7 +107,7 @@ private Q_SLOTS:
         const QString failed = u"|Could not connect to the station ("_s;
         QTest::newRow("planned") << u"schedule"_s << u"in 1 h|Every day|Scheduled|"_s;
         QTest::newRow("no day") << u"no day"_s << u"|None|Not scheduled|"_s;
-        QTest::newRow("once") << u"once"_s << u"Fri 10:00|Once: Mon Fri|Scheduled|"_s;
+        QTest::newRow("once") << u"once"_s << u"Fri 10:00|Once: Mon Fri–Sun|Scheduled|"_s;
         QTest::newRow("capturing")
             << u"live"_s << u"ends in 1 h|Every day|Recording|0 tracks saved"_s;
         QTest::newRow("broke off")
@@ -124,7 +124,7 @@ private Q_SLOTS:
         a.reconnect = run == u"reconnect"_s;
         a.once = run == u"once"_s;
         if (run == u"no day"_s || a.once)
-            a.days = {a.once, false, false, false, a.once, false, false};
+            a.days = {a.once, false, false, false, a.once, a.once, a.once};
         RecordingTableModel model(list);
         Recording *recording = list.append(std::make_unique<Recording>(a));
         QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
