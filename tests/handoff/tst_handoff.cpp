@@ -174,6 +174,10 @@ private Q_SLOTS:
                 u"|error loading module 'luac' from file '"_s + scriptTrack() + u".luac':\n\t"_s +
                 binary);
         scriptRow("binary script", "\x1bLua", u": "_s + binary, false);
+        scriptRow("text chunk in its own environment",
+                  "local p = ... .. '.lua' local f = io.open(p, 'w') f:write('return x') f:close() "
+                  "error(loadfile(p, 't', {x = 'env'})() .. tostring(loadfile(p)()), 0)",
+                  u":2: envnil"_s);
         scriptRow("instructions, pcall", "while 1 do pcall(function() while 1 do end end) end",
                   stopped);
         scriptRow("time", "while true do local s = ('x'):rep(1 << 20) end", stopped);

@@ -173,7 +173,6 @@ private Q_SLOTS:
         RecordingTableModel model(list);
         RecordingSortModel sorted;
         sorted.setSourceModel(&model);
-        sorted.setFilterText(filter);
         sorted.sort(column, descending ? Qt::DescendingOrder : Qt::AscendingOrder);
         for (const QString &entry : rows.split(u'|')) {
             RecordingSettings settings =
@@ -183,6 +182,7 @@ private Q_SLOTS:
             settings.days.fill(start.isValid());
             list.append(std::make_unique<Recording>(settings))->schedule();
         }
+        sorted.setFilterText(filter);
         QStringList names;
         for (int r = 0; r < sorted.rowCount(); ++r)
             names.append(sorted.index(r, 0).data().toString());

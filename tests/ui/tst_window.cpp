@@ -106,7 +106,11 @@ private Q_SLOTS:
         QVERIFY(m_station.start());
     }
     // A Wednesday at 09:00: every start at the default 10:00 is far off.
-    void init() { m_now = QDateTime(QDate(2026, 12, 2), QTime(9, 0)); }
+    void init()
+    {
+        m_now = QDateTime(QDate(2026, 12, 2), QTime(9, 0));
+        m_answer = AlertAnswer::Default;
+    }
 
     void bindsEveryField_data()
     {
@@ -460,10 +464,12 @@ private Q_SLOTS:
         QCOMPARE(ctl<QComboBox>(u"minuteTime"_s)->lineEdit()->accessibleName(), u"Start minute"_s);
     }
 
-    // Ctrl+F goes to the filter; on a row, Enter edits it and Delete asks to delete it.
+    // Ctrl+F goes to the filter; on a row, Enter edits it and Delete asks to
+    // delete it. A row's menu offers what its recording can do; a
+    // notification's Show picks its row.
     void keysOfTheOverview()
     {
-        open(u"a"_s);
+        open(u"a|b"_s);
         m_window->show();
         QApplication::setActiveWindow(m_window.get());
         QTest::keySequence(m_window.get(), QKeySequence::Find);
@@ -472,6 +478,19 @@ private Q_SLOTS:
         QVERIFY(ctl(u"nameField"_s)->hasFocus());
         QTest::keyClick(ctl(u"overview"_s), Qt::Key_Delete);
         QCOMPARE(m_told, QStringList{u"Delete the recording “a”?"_s});
+        QStringList offered;
+        QTimer::singleShot(0, m_window.get(), [&offered] {
+            for (QAction *action : QApplication::activePopupWidget()->actions())
+                offered << action->text() + QString::number(action->isEnabled());
+            QApplication::activePopupWidget()->close();
+        });
+        auto *overview = ctl<QTableView>(u"overview"_s);
+        Q_EMIT overview->customContextMenuRequested(
+            overview->visualRect(overview->model()->index(1, 0)).center());
+        QCOMPARE(offered.join(u'|'), u"Record Now1|Stop0|Edit1|Clone1|Delete…1|Open Folder1"_s);
+        QCOMPARE(m_window->editor().current()->name(), u"b"_s);
+        m_window->showRecording(m_window->list().at(0));
+        QCOMPARE(m_window->editor().current()->name(), u"a"_s);
     }
 
     // Every name the help page marks as the window's (<span class="ui">) is a
