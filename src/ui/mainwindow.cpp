@@ -139,6 +139,8 @@ void MainWindow::setUpOverview()
         showEmptyState();
     });
     overview->installEventFilter(this);
+    // The viewport's own resize: the view's comes before the viewport has its size.
+    overview->viewport()->installEventFilter(this);
     QObject::connect(overview, &QAbstractItemView::activated, this, &MainWindow::editPressed);
     overview->setContextMenuPolicy(Qt::CustomContextMenu);
     QObject::connect(overview, &QWidget::customContextMenuRequested, this,
@@ -234,7 +236,7 @@ bool MainWindow::eventFilter(QObject *watched, QEvent *event)
             return true;
         }
     }
-    if (watched == m_ui->overview && event->type() == QEvent::Resize)
+    if (watched == m_ui->overview->viewport() && event->type() == QEvent::Resize)
         showEmptyState();
     return QWidget::eventFilter(watched, event);
 }
@@ -370,10 +372,14 @@ void MainWindow::addNewRecording()
 
 void MainWindow::newPressed()
 {
-    // A refused save has shown its alert; the new recording comes all the same.
+    // A refused save says why beside its field; the new recording comes all the same.
     if (!leaveFreshRecording())
         m_editor->save();
     addNewRecording();
+    // Its station is the first thing to type.
+    m_ui->editorScroll->ensureWidgetVisible(m_ui->stationField);
+    m_ui->stationField->setFocus(Qt::OtherFocusReason);
+    m_ui->stationField->selectAll();
 }
 
 void MainWindow::clonePressed()

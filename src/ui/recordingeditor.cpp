@@ -9,6 +9,7 @@
 #include <QPalette>
 #include <QLineEdit>
 #include <QStyle>
+#include <QUrl>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLocale>
@@ -252,7 +253,8 @@ std::optional<RecordingEditor::Problem> RecordingEditor::check(const QString &na
             m_ui.nameField,
             QStringLiteral("Another recording is already named \u201c%1\u201d.").arg(name)};
     const QString example = QStringLiteral("such as http://example.com:8000/stream");
-    if (station.isEmpty())
+    // "http://" alone is what a new recording starts with: nothing typed yet.
+    if (station.isEmpty() || QUrl(station).host().isEmpty())
         return Problem{m_ui.stationField,
                        QStringLiteral("Enter the station's web address, %1.").arg(example)};
     if (const std::optional<QString> problem = StationUrl::problem(station))

@@ -158,7 +158,7 @@ private Q_SLOTS:
         add("url", url, url, u"  "_s, {}, u"Enter the station's web address"_s);
         const QString refused = u"This is not a station's address: the address "_s;
         add("url", url, url, u"ftp://a.example/"_s, {}, refused + u"does not start with http"_s);
-        add("url", url, url, u"http://"_s, {}, refused + u"names no host"_s);
+        add("url", url, url, u"http://"_s, {}, u"Enter the station's web address"_s);
     }
     // Settings -> controls (-> typed) -> settings: one field changes, no other,
     // unless the save is refused.
