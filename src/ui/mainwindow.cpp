@@ -138,9 +138,6 @@ void MainWindow::setUpOverview()
         m_editor->sortedOverview().setFilterText(text);
         showEmptyState();
     });
-    overview->installEventFilter(this);
-    // The viewport's own resize: the view's comes before the viewport has its size.
-    overview->viewport()->installEventFilter(this);
     QObject::connect(overview, &QAbstractItemView::activated, this, &MainWindow::editPressed);
     overview->setContextMenuPolicy(Qt::CustomContextMenu);
     QObject::connect(overview, &QWidget::customContextMenuRequested, this,
@@ -158,8 +155,12 @@ void MainWindow::setUpOverview()
         QObject::connect(rows, change, this, &MainWindow::showEmptyState);
     QObject::connect(rows, &QAbstractItemModel::modelReset, this, &MainWindow::showEmptyState);
     QObject::connect(rows, &QAbstractItemModel::dataChanged, this, &MainWindow::fitNameColumn);
+    // Like the other columns, sized by Skyvane rather than dragged.
     overview->horizontalHeader()->setSectionResizeMode(RecordingTableModel::Name,
-                                                       QHeaderView::Interactive);
+                                                       QHeaderView::Fixed);
+    overview->installEventFilter(this);
+    // The viewport's own resize: the view's comes before the viewport has its size.
+    overview->viewport()->installEventFilter(this);
 }
 
 void MainWindow::showEmptyState()
