@@ -12,9 +12,11 @@
 #include <QGuiApplication>
 #include <QIcon>
 
+#include "app/directorysearchcommand.h"
 #include "app/headlessrunner.h"
 #include "app/instancelock.h"
 #include "app/terminationsignals.h"
+#include "directory/directoryclient.h"
 #include "handoff/handoffqueue.h"
 #include "platform/descriptorlimit.h"
 #include "ui/alerts.h"
@@ -45,6 +47,15 @@ void describe(QCommandLineParser &parser)
     parser.addOption(QCommandLineOption(
         QStringLiteral("minimized"),
         QStringLiteral("Start hidden in the tray (as when started with the desktop).")));
+    parser.addOption(QCommandLineOption(
+        QStringLiteral("search"),
+        QStringLiteral("Search the radio directory for stations by name; print one a line."),
+        QStringLiteral("terms")));
+    parser.addOption(
+        QCommandLineOption(QStringLiteral("directory"),
+                           QStringLiteral("The radio directory's address (default %1).")
+                               .arg(DirectoryClient::defaultBaseUrl().toString()),
+                           QStringLiteral("url")));
 }
 
 // Joins the hand-off thread once the list is on the disk; quitting has given
@@ -157,8 +168,8 @@ int main(int argc, char *argv[])
     std::signal(SIGXFSZ, SIG_IGN);
     // Without a window Skyvane needs no display at all, as on a server.
     const bool headless = hasArgument(argc, argv, {"--headless"});
-    const bool answerOnly =
-        hasArgument(argc, argv, {"-h", "--help", "--help-all", "-?", "-v", "--version"});
+    const bool answerOnly = hasArgument(
+        argc, argv, {"-h", "--help", "--help-all", "-?", "-v", "--version", "--search"});
     std::unique_ptr<QCoreApplication> app;
     if (headless || answerOnly)
         app = std::make_unique<QCoreApplication>(argc, argv);
@@ -170,6 +181,12 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     describe(parser);
     parser.process(*app);
+    // The directory is not the list: no lock, no list file.
+    if (parser.isSet(QStringLiteral("search")))
+        return runDirectorySearch(parser.value(QStringLiteral("search")),
+                                  parser.isSet(QStringLiteral("directory"))
+                                      ? QUrl(parser.value(QStringLiteral("directory")))
+                                      : DirectoryClient::defaultBaseUrl());
 
     // Before the list is read: what another copy holds is not ours to read.
     InstanceLock lock(RecordingList::filePath());

@@ -10,6 +10,7 @@
 #include <QTest>
 
 #include "stationsimulator.h"
+#include "testfiles.h"
 #include "testmain.h"
 
 using namespace Qt::StringLiterals;
@@ -162,6 +163,44 @@ private Q_SLOTS:
                 output.count("Idle: ") == 1);
         QCOMPARE(output.count("Due Now: Next recording is at "), 2); // and again after the end
         QCOMPARE(tracks.entryList({u"Due Now_*"_s}, QDir::Files).size(), fileLimit > 0 ? 0 : 1);
+    }
+
+    // A directory search from a terminal, against a directory on 127.0.0.1:
+    // a station a line, best first, and an exit code that says how it went.
+    void searchesTheDirectory_data()
+    {
+        QTest::addColumn<QByteArray>("answer"); // "": nothing listens
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("printed"); // standard output, then error
+        QTest::newRow("found") << QByteArray("[{\"stationuuid\": \"1\", \"name\": \"Jazz\\tFM\", "
+                                             "\"url\": \"http://a/\", \"codec\": \"MP3\", "
+                                             "\"bitrate\": 128, \"countrycode\": \"de\"}]")
+                               << 0 << u"Jazz FM\tMP3\t128\tDE\thttp://a/\n"_s;
+        QTest::newRow("none") << QByteArray("[]") << 1 << QString();
+        QTest::newRow("unreachable")
+            << QByteArray() << 2 << u"skyvane: The directory could not be reached: "_s;
+    }
+    void searchesTheDirectory()
+    {
+        QFETCH(QByteArray, answer);
+        QFETCH(int, exitCode);
+        QFETCH(QString, printed);
+        StationSimulator directory;
+        QVERIFY(directory.start());
+        const QString base = answer.isEmpty() ? u"http://127.0.0.1:9"_s : directory.url(u"");
+        directory.setRoute(
+            "/json/stations/search?name=jazz&hidebroken=true&order=votes&"
+            "reverse=true&offset=0&limit=50",
+            StationSimulator::Route::page("HTTP/1.1 200 OK", "application/json", answer));
+        const QByteArray list = fileContents(listPath()); // never touched
+        QProcess skyvane;
+        start(skyvane, {u"--search"_s, u"jazz"_s, u"--directory"_s, base});
+        QTRY_VERIFY_WITH_TIMEOUT(skyvane.state() == QProcess::NotRunning, 20000);
+        QCOMPARE(skyvane.exitCode(), exitCode);
+        const QString told =
+            QString::fromUtf8(skyvane.readAllStandardOutput() + skyvane.readAllStandardError());
+        QVERIFY2(told.startsWith(printed), qPrintable(told));
+        QCOMPARE(fileContents(listPath()), list);
     }
 };
 
