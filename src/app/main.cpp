@@ -58,6 +58,13 @@ void describe(QCommandLineParser &parser)
                            QStringLiteral("url")));
 }
 
+std::optional<QUrl> directoryOption(const QCommandLineParser &parser)
+{
+    if (!parser.isSet(QStringLiteral("directory")))
+        return std::nullopt;
+    return QUrl(parser.value(QStringLiteral("directory")));
+}
+
 // Joins the hand-off thread once the list is on the disk; quitting has given
 // the scripts their time already (RecordingList::stopAll), this a last grace to
 // one asked to stop just now. A script stuck in one C call (a pattern that
@@ -87,7 +94,7 @@ int runHeadless()
     return endHandoffs(result);
 }
 
-int runWindow(InstanceLock &lock, bool minimized)
+int runWindow(InstanceLock &lock, bool minimized, const std::optional<QUrl> &directory)
 {
     // Lets the desktop match the window to skyvane.desktop and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("skyvane"));
@@ -98,6 +105,8 @@ int runWindow(InstanceLock &lock, bool minimized)
     // window says when to quit.
     QApplication::setQuitOnLastWindowClosed(false);
     MainWindow window;
+    if (directory)
+        window.setDirectoryUrl(*directory);
     QObject::connect(&window, &MainWindow::quitRequested, qApp, &QCoreApplication::quit,
                      Qt::QueuedConnection);
     QObject::connect(&lock, &InstanceLock::showRequested, &window, &MainWindow::bringToFront);
@@ -183,10 +192,9 @@ int main(int argc, char *argv[])
     parser.process(*app);
     // The directory is not the list: no lock, no list file.
     if (parser.isSet(QStringLiteral("search")))
-        return runDirectorySearch(parser.value(QStringLiteral("search")),
-                                  parser.isSet(QStringLiteral("directory"))
-                                      ? QUrl(parser.value(QStringLiteral("directory")))
-                                      : DirectoryClient::defaultBaseUrl());
+        return runDirectorySearch(
+            parser.value(QStringLiteral("search")),
+            directoryOption(parser).value_or(DirectoryClient::defaultBaseUrl()));
 
     // Before the list is read: what another copy holds is not ours to read.
     InstanceLock lock(RecordingList::filePath());
@@ -200,5 +208,5 @@ int main(int argc, char *argv[])
     }
     if (headless)
         return runHeadless();
-    return runWindow(lock, parser.isSet(QStringLiteral("minimized")));
+    return runWindow(lock, parser.isSet(QStringLiteral("minimized")), directoryOption(parser));
 }

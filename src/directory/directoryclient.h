@@ -28,10 +28,16 @@ public:
     explicit DirectoryClient(const QUrl &baseUrl = defaultBaseUrl(), QObject *parent = nullptr);
     ~DirectoryClient() override;
 
+    void setBaseUrl(const QUrl &url)
+    {
+        m_base = url;
+        m_server.clear();
+    }
     void search(const StationFilter &filter);
     void cancel();
-    // Tells the directory that a station was taken; nothing waits for it, and
-    // a failure only goes to the log of nobody.
+    // Tells the directory that a station was taken into Skyvane, as its
+    // etiquette asks; nothing waits for the answer, and a failure changes
+    // nothing for the user.
     void countClick(const QString &uuid);
 
 Q_SIGNALS:

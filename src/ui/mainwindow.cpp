@@ -19,6 +19,7 @@
 #include <QScreen>
 #include <QMenu>
 #include <QMimeData>
+#include <QPushButton>
 #include <QUrl>
 
 #include "capture/trackwriter.h"
@@ -31,13 +32,15 @@
 #include "ui/recordingsortmodel.h"
 #include "ui/recordingtablemodel.h"
 #include "ui/savequestion.h"
+#include "ui/stationsearchdialog.h"
 #include "ui/stationdrop.h"
 #include "ui/trayicon.h"
 #include "ui/windowsettings.h"
 #include "ui_mainwindow.h"
 
 MainWindow::MainWindow(QWidget *parent)
-    : QWidget(parent), m_ui(std::make_unique<Ui::SkyvaneWindow>())
+    : QWidget(parent), m_ui(std::make_unique<Ui::SkyvaneWindow>()),
+      m_directoryUrl(WindowSettings::directoryUrl()), m_directory(m_directoryUrl)
 {
     m_ui->setupUi(this);
     // The status line shows stream titles, and labels may show names: none is markup.
@@ -55,6 +58,7 @@ MainWindow::MainWindow(QWidget *parent)
 
     m_editor = std::make_unique<RecordingEditor>(*m_ui, m_list, this);
     m_editor->setLeaveHandler([this] { return leaveFreshRecording() || m_editor->save(); });
+    addFindButton();
     connectButtons();
     addShortcuts();
     setUpOverview();
@@ -167,8 +171,9 @@ void MainWindow::showEmptyState()
 {
     const bool none = m_list.isEmpty();
     m_emptyState->setText(
-        none ? QStringLiteral("No recordings yet.\n\nClick New (Ctrl+N) to add a station to "
-                              "record, or drop a station's link from your web browser here.")
+        none ? QStringLiteral("No recordings yet.\n\nClick Find Station (Ctrl+Shift+F) to pick "
+                              "one from the radio directory, New (Ctrl+N) to enter a station's "
+                              "address, or drop a station's link from your web browser here.")
              : QStringLiteral("No recording's name or station holds \u201c%1\u201d.")
                    .arg(m_ui->filterField->text()));
     m_emptyState->setVisible(m_editor->sortedOverview().rowCount() == 0);
@@ -300,6 +305,7 @@ void MainWindow::connectButtons()
         QObject::connect(button, &QAbstractButton::clicked, this, command);
     };
     onClick(m_ui->newButton, &MainWindow::newPressed);
+    onClick(m_findButton, &MainWindow::findPressed);
     onClick(m_ui->cloneButton, &MainWindow::clonePressed);
     onClick(m_ui->deleteButton, &MainWindow::deletePressed);
     onClick(m_ui->nowButton, &MainWindow::nowPressed);
@@ -320,6 +326,7 @@ void MainWindow::addShortcuts()
         addAction(action);
     };
     shortcut(QKeySequence::New, m_ui->newButton);
+    shortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F), m_findButton);
     shortcut(QKeySequence(Qt::CTRL | Qt::Key_D), m_ui->cloneButton);
     shortcut(QKeySequence(Qt::CTRL | Qt::Key_R), m_ui->nowButton);
     shortcut(QKeySequence(Qt::CTRL | Qt::Key_Period), m_ui->stopButton);
@@ -381,6 +388,46 @@ void MainWindow::newPressed()
     m_ui->editorScroll->ensureWidgetVisible(m_ui->stationField);
     m_ui->stationField->setFocus(Qt::OtherFocusReason);
     m_ui->stationField->selectAll();
+}
+
+// Beside New: a station from the directory, for those who know no address.
+void MainWindow::addFindButton()
+{
+    m_findButton = new QPushButton(QStringLiteral("Find Station\u2026"), this);
+    m_findButton->setObjectName(QStringLiteral("findButton"));
+    m_findButton->setToolTip(
+        QStringLiteral("Find a station in the radio directory by name, tag or country "
+                       "(Ctrl+Shift+F)"));
+    m_ui->buttonsLayout->insertWidget(1, m_findButton);
+    setTabOrder(m_ui->newButton, m_findButton);
+}
+
+// The search runs beside the window, which goes on; a station chosen becomes
+// a new recording, stored at once since it holds a real address.
+void MainWindow::findPressed()
+{
+    auto *dialog = new StationSearchDialog(m_directoryUrl, this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    QObject::connect(dialog, &QDialog::accepted, this,
+                     [this, dialog] { addStation(dialog->chosen()); });
+    dialog->show();
+}
+
+void MainWindow::addStation(const DirectoryStation &station)
+{
+    if (!leaveFreshRecording() && !m_editor->save() && m_editor->current())
+        return;
+    RecordingSettings settings;
+    settings.name =
+        m_list.contains(station.name) ? m_list.unusedCloneName(station.name) : station.name;
+    settings.url = station.streamUrl;
+    if (!station.genre().isEmpty())
+        settings.customGenre = station.genre();
+    follow(m_list.append(std::make_unique<Recording>(settings)));
+    m_editor->show(m_list.size() - 1);
+    m_list.storeSoon();
+    m_directory.countClick(station.uuid);
+    editPressed();
 }
 
 void MainWindow::clonePressed()

@@ -8,12 +8,14 @@
 #include <QTimer>
 #include <QWidget>
 
+#include "directory/directoryclient.h"
 #include "model/recordinglist.h"
 #include "platform/desktopnotifications.h"
 #include "ui/recordingeditor.h"
 
 class QAction;
 class QLabel;
+class QPushButton;
 class QDropEvent;
 class TrayIcon;
 namespace Ui {
@@ -65,6 +67,13 @@ public:
     void nowPressed();
     void stopPressed();
     void editPressed();
+    void findPressed();
+    // The radio directory searched by Find Station (`--directory`).
+    void setDirectoryUrl(const QUrl &url)
+    {
+        m_directoryUrl = url;
+        m_directory.setBaseUrl(url);
+    }
     void showRecording(const Recording *recording);
     void openFolder();
     void displayHelp();
@@ -85,6 +94,8 @@ private:
     void connectButtons();
     void addShortcuts();
     void loadList();
+    void addFindButton();
+    void addStation(const DirectoryStation &station);
     void fitToScreen();
     void keepOnScreen();
     void setUpOverview();
@@ -109,6 +120,9 @@ private:
     void rememberWindow() const;
 
     std::unique_ptr<Ui::SkyvaneWindow> m_ui;
+    QUrl m_directoryUrl;
+    DirectoryClient m_directory;         // counts the stations taken
+    QPushButton *m_findButton = nullptr; // a child, beside New
     QSet<QString> m_pendingProblems;
     bool m_closed = false;
     RecordingList m_list;

@@ -2,6 +2,8 @@
 
 #include <QSettings>
 
+#include "directory/directoryclient.h"
+
 namespace WindowSettings {
 
 namespace {
@@ -57,6 +59,12 @@ bool notifyStarts()
 void setNotifyStarts(bool notify)
 {
     settings().setValue(notifyStartsKey, notify);
+}
+
+QUrl directoryUrl()
+{
+    const QUrl url = settings().value(QStringLiteral("directory/url")).toUrl();
+    return url.isValid() && !url.isEmpty() ? url : DirectoryClient::defaultBaseUrl();
 }
 
 } // namespace WindowSettings

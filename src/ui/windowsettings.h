@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QUrl>
 
 // What the window remembers across restarts, kept apart from the list of
 // recordings: $XDG_CONFIG_HOME/Skyvane/Skyvane.conf.
@@ -18,5 +19,8 @@ void setToldAboutTray();
 // Whether a capture's start is notified; off unless chosen.
 bool notifyStarts();
 void setNotifyStarts(bool notify);
+
+// The radio directory searched for stations; its public address unless set.
+QUrl directoryUrl();
 
 } // namespace WindowSettings

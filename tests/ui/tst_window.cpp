@@ -526,6 +526,43 @@ private Q_SLOTS:
                  qPrintable(u"Not both on the page and in the window: "_s + missing.join(u", "_s)));
     }
 
+    // Find Station: a search of a directory on 127.0.0.1, its words shown as
+    // they are; the station taken becomes a stored recording and a click.
+    void findsAStation()
+    {
+        open(u"a"_s);
+        StationSimulator directory;
+        QVERIFY(directory.start());
+        const QByteArray found = "[{\"stationuuid\": \"7\", \"name\": \"<b>Jazz</b> FM\", "
+                                 "\"url\": \"http://b.example/live\", \"tags\": \"smooth jazz\"}]";
+        const auto json = [](const QByteArray &body) {
+            return StationSimulator::Route::page("HTTP/1.1 200 OK", "application/json", body);
+        };
+        directory.setRoute("/json/stations/search?name=jazz&hidebroken=true&order=votes&"
+                           "reverse=true&offset=0&limit=50",
+                           json(found));
+        directory.setRoute("/json/url/7", json("{}"));
+        m_window->setDirectoryUrl(QUrl(directory.url(u"")));
+        ctl<QAbstractButton>(u"findButton"_s)->click();
+        auto *dialog = m_window->findChild<QDialog *>();
+        dialog->findChild<QLineEdit *>(u"searchName"_s)->setText(u"jazz"_s);
+        const auto press = [dialog](const QString &text) {
+            for (QPushButton *button : dialog->findChildren<QPushButton *>()) {
+                if (button->text() == text)
+                    button->click();
+            }
+        };
+        QTest::keyClick(dialog->findChild<QLineEdit *>(u"searchName"_s), Qt::Key_Return);
+        auto *results = dialog->findChild<QTableWidget *>(u"searchResults"_s);
+        QTRY_COMPARE(results->rowCount(), 1);
+        QCOMPARE(results->item(0, 0)->text(), u"<b>Jazz</b> FM"_s);
+        press(u"&Add Recording"_s); // the best one is picked
+        QCOMPARE(shownBy({u"nameField"_s, u"stationField"_s, u"genreChoice"_s}),
+                 u"<b>Jazz</b> FM|http://b.example/live|Smooth jazz"_s);
+        QVERIFY(storedList().contains("http://b.example/live"));
+        QTRY_VERIFY(directory.requests().last().requestLine.startsWith("GET /json/url/7 "));
+    }
+
     void writesTheAutostartEntry()
     {
         open(u"a"_s);

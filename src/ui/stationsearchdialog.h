@@ -1,0 +1,52 @@
+#pragma once
+
+#include <QDialog>
+#include <QList>
+
+#include "directory/directoryclient.h"
+#include "directory/directorystation.h"
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QSpinBox;
+class QTableWidget;
+
+// Finds a station in the community radio directory without knowing its
+// address: a name, narrowed by tag, country, language, codec and bitrate; the
+// best voted first. The search runs while the dialog stays usable, can be
+// cancelled, and a failure is said in a sentence. Choosing a station accepts
+// the dialog; the window takes it from there.
+class StationSearchDialog : public QDialog
+{
+    Q_OBJECT
+
+public:
+    StationSearchDialog(const QUrl &directory, QWidget *parent = nullptr);
+
+    // The station chosen; valid once the dialog was accepted.
+    const DirectoryStation &chosen() const { return m_chosen; }
+
+    void search();
+
+private:
+    void showStations(const QList<DirectoryStation> &stations);
+    void showFailure(const QString &reason);
+    void setSearching(bool searching);
+    void choose();
+
+    DirectoryClient m_client;
+    QList<DirectoryStation> m_found;
+    DirectoryStation m_chosen;
+    QLineEdit *m_name;
+    QLineEdit *m_tag;
+    QLineEdit *m_country;
+    QLineEdit *m_language;
+    QLineEdit *m_codec;
+    QSpinBox *m_minBitrate;
+    QPushButton *m_searchButton;
+    QPushButton *m_cancelButton;
+    QPushButton *m_addButton;
+    QTableWidget *m_results;
+    QLabel *m_status;
+};
