@@ -14,6 +14,7 @@
 
 #include "app/directorysearchcommand.h"
 #include "app/headlessrunner.h"
+#include "app/probecommand.h"
 #include "app/instancelock.h"
 #include "app/terminationsignals.h"
 #include "directory/directoryclient.h"
@@ -51,6 +52,10 @@ void describe(QCommandLineParser &parser)
         QStringLiteral("search"),
         QStringLiteral("Search the radio directory for stations by name; print one a line."),
         QStringLiteral("terms")));
+    parser.addOption(QCommandLineOption(
+        QStringLiteral("probe"),
+        QStringLiteral("Try a station for up to ten seconds and print what it sends."),
+        QStringLiteral("url")));
     parser.addOption(
         QCommandLineOption(QStringLiteral("directory"),
                            QStringLiteral("The radio directory's address (default %1).")
@@ -178,7 +183,7 @@ int main(int argc, char *argv[])
     // Without a window Skyvane needs no display at all, as on a server.
     const bool headless = hasArgument(argc, argv, {"--headless"});
     const bool answerOnly = hasArgument(
-        argc, argv, {"-h", "--help", "--help-all", "-?", "-v", "--version", "--search"});
+        argc, argv, {"-h", "--help", "--help-all", "-?", "-v", "--version", "--search", "--probe"});
     std::unique_ptr<QCoreApplication> app;
     if (headless || answerOnly)
         app = std::make_unique<QCoreApplication>(argc, argv);
@@ -190,7 +195,9 @@ int main(int argc, char *argv[])
     QCommandLineParser parser;
     describe(parser);
     parser.process(*app);
-    // The directory is not the list: no lock, no list file.
+    // Neither the directory nor a station's try is the list: no lock, no list file.
+    if (parser.isSet(QStringLiteral("probe")))
+        return runProbe(parser.value(QStringLiteral("probe")));
     if (parser.isSet(QStringLiteral("search")))
         return runDirectorySearch(
             parser.value(QStringLiteral("search")),

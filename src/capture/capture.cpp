@@ -7,6 +7,7 @@
 
 #include "capture/playlisttarget.h"
 #include "capture/stationheaders.h"
+#include "capture/stationprotocol.h"
 #include "platform/clock.h"
 #include "platform/descriptorlimit.h"
 #include "platform/failures.h"
@@ -22,41 +23,12 @@ constexpr qint32 resumeThresholdMinutes = 15;
 constexpr int maxHops = 10;
 constexpr qint64 bytesPerMegabyte = 1024 * 1024;
 
-const QString streamTitleMarker = QStringLiteral("StreamTitle='");
-
-HttpTransfer::Request stationRequest(const QString &url)
-{
-    HttpTransfer::Request request;
-    request.url = url;
-    request.headerFields = {
-        {"icy-metadata", "1"},
-        {"Cache-Control", "no-cache"},
-        {"User-Agent", "iTunes/4.6 (Macintosh; N; PPC)"},
-    };
-    request.idleTimeoutSeconds = requestIdleTimeoutSeconds;
-    // Redirects count with playlists against the capture's own limit.
-    request.maxRedirects = std::nullopt;
-    return request;
-}
-
 QString headerListing(const HttpResponse &response)
 {
     QStringList fields;
     for (const auto &[fieldName, value] : response.headerFields)
         fields.append(fieldName + QStringLiteral(": ") + value);
     return fields.join(QStringLiteral("; "));
-}
-
-// The stream title of a metadata block: between "StreamTitle='" and "';".
-std::optional<QString> streamTitleOf(const QString &blockText)
-{
-    const qsizetype marker = blockText.indexOf(streamTitleMarker, 0, Qt::CaseInsensitive);
-    if (marker < 0)
-        return std::nullopt;
-    const qsizetype begin = marker + streamTitleMarker.size();
-    const qsizetype end = blockText.indexOf(QStringLiteral("';"), begin);
-    QString title = blockText.mid(begin, end < 0 ? -1 : end - begin);
-    return title.remove(QChar(u'\0'));
 }
 
 } // namespace
@@ -114,7 +86,7 @@ bool Capture::connectTo(const QString &url)
     }
     // Counted as taken until the station answers, when its socket is open.
     m_socketClaim = DescriptorLimit::Claim(1);
-    m_transfer = HttpTransfer::start(stationRequest(url));
+    m_transfer = HttpTransfer::start(StationProtocol::request(url, requestIdleTimeoutSeconds));
     if (!m_transfer) {
         if (const std::optional<QString> problem = StationUrl::problem(url))
             log(QStringLiteral("Invalid station URL: %1\n").arg(*problem));
@@ -421,7 +393,7 @@ void Capture::titleBlockReceived(QByteArrayView block, bool first)
     // it would end up in file names and tags.
     shown.remove(QChar(u'\0'));
     log(QStringLiteral("Got shoutcast data: %1\n").arg(shown));
-    const QString streamTitle = streamTitleOf(shown).value_or(QString());
+    const QString streamTitle = StationProtocol::streamTitle(shown).value_or(QString());
     // The first title of a connection names a song already under way.
     const bool songUnderWay = first && !streamTitle.isEmpty();
     if ((songUnderWay && !m_settings.keepPartial) || !m_settings.splitSongs)

@@ -7,7 +7,9 @@
 #include <QAction>
 #include <QColor>
 #include <QPalette>
+#include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QStyle>
 #include <QUrl>
 #include <QHeaderView>
@@ -17,6 +19,7 @@
 #include <QStringList>
 #include <QTextCursor>
 
+#include "capture/stationprobe.h"
 #include "model/recording.h"
 #include "model/recordinglist.h"
 #include "values/recordingsettings.h"
@@ -64,7 +67,8 @@ void setUpOverview(QTableView *view, RecordingSortModel *model)
 RecordingEditor::RecordingEditor(Ui::SkyvaneWindow &ui, RecordingList &list, QWidget *window)
     : m_ui(ui), m_list(list), m_days(weekdayButtons(window)),
       m_overview(new RecordingTableModel(list, this)), m_sorted(new RecordingSortModel(this)),
-      m_mark(new QAction(this))
+      m_mark(new QAction(this)), m_tryButton(new QPushButton(QStringLiteral("Try"), window)),
+      m_tried(new QLabel(window))
 {
     m_sorted->setSourceModel(m_overview);
     for (const RecordingSettings::Field &field : RecordingSettings::fields()) {
@@ -84,6 +88,7 @@ RecordingEditor::RecordingEditor(Ui::SkyvaneWindow &ui, RecordingList &list, QWi
     m_ui.captureStatus->setSizePolicy(statusPolicy);
     setUpOverview(m_ui.overview, m_sorted);
     m_mark->setIcon(window->style()->standardIcon(QStyle::SP_MessageBoxWarning));
+    addTryControls();
     m_ui.problemMessage->hide();
     // Red that reads on a light and on a dark window alike.
     QPalette warning = m_ui.problemMessage->palette();
@@ -114,6 +119,9 @@ void RecordingEditor::show(int index)
     const QScopedValueRollback guard(m_selecting, true);
     release();
     showProblem({});
+    m_probe.reset();
+    m_tryButton->setEnabled(true);
+    m_tried->hide();
     if (index < 0 || index >= m_list.size()) {
         showNothing();
         return;
@@ -158,7 +166,7 @@ void RecordingEditor::setEditing(bool editing)
 {
     for (QWidget *part : std::initializer_list<QWidget *>{
              m_ui.nameField, m_ui.stationField, m_ui.scheduleBox, m_ui.libraryBox, m_ui.captureBox,
-             m_ui.cloneButton, m_ui.saveButton, m_ui.revertButton, m_ui.log})
+             m_ui.cloneButton, m_ui.saveButton, m_ui.revertButton, m_ui.log, m_tryButton})
         part->setEnabled(editing);
 }
 
@@ -372,6 +380,38 @@ void RecordingEditor::showProgress()
     }
     m_ui.progress->setValue(int(std::lround(percent * stepsPerPercent)));
     m_ui.captureStatus->setText(status);
+}
+
+void RecordingEditor::addTryControls()
+{
+    m_tryButton->setObjectName(QStringLiteral("tryButton"));
+    m_tryButton->setToolTip(
+        QStringLiteral("Connect to the station for a few seconds and say what it sends"));
+    m_ui.buttonsLayout->insertWidget(m_ui.buttonsLayout->indexOf(m_ui.nowButton), m_tryButton);
+    m_tried->setObjectName(QStringLiteral("tryResult"));
+    m_tried->setTextFormat(Qt::PlainText); // a station's title
+    m_tried->setWordWrap(true);
+    m_tried->hide();
+    m_ui.editorLayout->insertWidget(m_ui.editorLayout->indexOf(m_ui.problemMessage) + 1, m_tried);
+    QObject::connect(m_tryButton, &QPushButton::clicked, this, &RecordingEditor::tryStation);
+}
+
+void RecordingEditor::tryStation()
+{
+    m_probe = std::make_unique<StationProbe>();
+    QObject::connect(m_probe.get(), &StationProbe::finished, this, &RecordingEditor::showTried);
+    m_tryButton->setEnabled(false);
+    m_tried->setText(QStringLiteral("Trying the station for up to ten seconds\u2026"));
+    m_tried->show();
+    m_probe->start(trim(m_ui.stationField->text()));
+}
+
+void RecordingEditor::showTried(const ProbeReport &report)
+{
+    // The probe is inside its own signal: it goes once that returns.
+    m_probe.release()->deleteLater();
+    m_tryButton->setEnabled(true);
+    m_tried->setText(report.sentence());
 }
 
 void RecordingEditor::clearWeekday(int index)

@@ -15,6 +15,10 @@
 
 class QAbstractButton;
 class QAction;
+class QLabel;
+class QPushButton;
+class StationProbe;
+struct ProbeReport;
 class QLineEdit;
 class QModelIndex;
 class QWidget;
@@ -70,6 +74,10 @@ public:
     // whether the recording shown captures.
     void updateEnabled();
 
+    // Try: connects to the station as typed for a few seconds and says
+    // beside the fields what it sends, titles above all.
+    void tryStation();
+
 Q_SIGNALS:
     // Another recording, or none, is shown.
     void shownChanged();
@@ -86,6 +94,8 @@ private:
     std::optional<Problem> check(const QString &name, const QString &station) const;
     void showProblem(const std::optional<Problem> &problem);
     void showNothing();
+    void addTryControls();
+    void showTried(const ProbeReport &report);
     void setEditing(bool editing);
     void showLog();
     void appendLog(const QString &message);
@@ -102,10 +112,13 @@ private:
     std::array<QAbstractButton *, 7> m_days{};
     Recording *m_current = nullptr;
     std::function<bool()> m_leave;
-    RecordingTableModel *m_overview; // a child
-    RecordingSortModel *m_sorted;    // a child, over m_overview
-    qsizetype m_logShown = 0;        // the length of the log the view shows
-    bool m_selecting = false;        // the editor moves the overview's selection
-    QAction *m_mark;                 // a child: the warning sign in a refused field
-    QLineEdit *m_marked = nullptr;   // the field that shows it
+    RecordingTableModel *m_overview;       // a child
+    RecordingSortModel *m_sorted;          // a child, over m_overview
+    qsizetype m_logShown = 0;              // the length of the log the view shows
+    bool m_selecting = false;              // the editor moves the overview's selection
+    QAction *m_mark;                       // a child: the warning sign in a refused field
+    QLineEdit *m_marked = nullptr;         // the field that shows it
+    QPushButton *m_tryButton;              // a child of the window's buttons
+    QLabel *m_tried;                       // a child: what Try found
+    std::unique_ptr<StationProbe> m_probe; // while a try runs
 };

@@ -12,6 +12,7 @@
 #include <QTableWidget>
 #include <QVBoxLayout>
 
+#include "capture/stationprobe.h"
 #include "ui/plaintext.h"
 
 namespace {
@@ -47,6 +48,7 @@ StationSearchDialog::StationSearchDialog(const QUrl &directory, QWidget *parent)
       m_minBitrate(new QSpinBox), m_searchButton(new QPushButton(QStringLiteral("&Search"))),
       m_cancelButton(new QPushButton(QStringLiteral("Stop Searching"))),
       m_addButton(new QPushButton(QStringLiteral("&Add Recording"))),
+      m_tryButton(new QPushButton(QStringLiteral("T&ry"))),
       m_results(new QTableWidget(0, ColumnCount)), m_status(new QLabel)
 {
     setWindowTitle(QStringLiteral("Find a Station"));
@@ -82,6 +84,7 @@ StationSearchDialog::StationSearchDialog(const QUrl &directory, QWidget *parent)
     auto *buttons = new QDialogButtonBox;
     buttons->addButton(m_searchButton, QDialogButtonBox::ActionRole);
     buttons->addButton(m_cancelButton, QDialogButtonBox::ActionRole);
+    buttons->addButton(m_tryButton, QDialogButtonBox::ActionRole);
     buttons->addButton(m_addButton, QDialogButtonBox::AcceptRole);
     buttons->addButton(QDialogButtonBox::Close);
     auto *layout = new QVBoxLayout(this);
@@ -98,16 +101,21 @@ StationSearchDialog::StationSearchDialog(const QUrl &directory, QWidget *parent)
         m_status->setText(QStringLiteral("The search was stopped."));
     });
     QObject::connect(m_addButton, &QPushButton::clicked, this, &StationSearchDialog::choose);
+    QObject::connect(m_tryButton, &QPushButton::clicked, this, &StationSearchDialog::tryChosen);
     QObject::connect(m_results, &QTableWidget::cellDoubleClicked, this,
                      &StationSearchDialog::choose);
-    QObject::connect(m_results, &QTableWidget::itemSelectionChanged, this,
-                     [this] { m_addButton->setEnabled(!m_results->selectedItems().isEmpty()); });
+    QObject::connect(m_results, &QTableWidget::itemSelectionChanged, this, [this] {
+        m_addButton->setEnabled(!m_results->selectedItems().isEmpty());
+        m_tryButton->setEnabled(m_addButton->isEnabled() && !m_probe);
+    });
     QObject::connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     QObject::connect(&m_client, &DirectoryClient::stationsFound, this,
                      &StationSearchDialog::showStations);
     QObject::connect(&m_client, &DirectoryClient::searchFailed, this,
                      &StationSearchDialog::showFailure);
     m_addButton->setEnabled(false);
+    m_tryButton->setEnabled(false);
+    m_tryButton->setAutoDefault(false);
     setSearching(false);
     // Enter searches; the button box would make its accepting button the default.
     m_addButton->setAutoDefault(false);
@@ -172,6 +180,28 @@ void StationSearchDialog::showFailure(const QString &reason)
 {
     setSearching(false);
     m_status->setText(reason);
+}
+
+StationSearchDialog::~StationSearchDialog() = default;
+
+// The station picked, tried for a few seconds: its format, and whether it
+// sends titles, in the status line.
+void StationSearchDialog::tryChosen()
+{
+    const int row = m_results->currentRow();
+    if (row < 0 || row >= m_found.size())
+        return;
+    m_probe = std::make_unique<StationProbe>();
+    QObject::connect(m_probe.get(), &StationProbe::finished, this,
+                     [this](const ProbeReport &report) {
+                         m_probe.release()->deleteLater(); // inside its own signal
+                         m_tryButton->setEnabled(m_addButton->isEnabled());
+                         m_status->setText(report.sentence());
+                     });
+    m_tryButton->setEnabled(false);
+    m_status->setText(
+        QStringLiteral("Trying %1 for up to ten seconds\u2026").arg(m_found.at(row).name));
+    m_probe->start(m_found.at(row).streamUrl);
 }
 
 void StationSearchDialog::choose()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 #include <QDialog>
 #include <QList>
 
@@ -7,6 +9,7 @@
 #include "directory/directorystation.h"
 
 class QLabel;
+class StationProbe;
 class QLineEdit;
 class QPushButton;
 class QSpinBox;
@@ -23,6 +26,7 @@ class StationSearchDialog : public QDialog
 
 public:
     StationSearchDialog(const QUrl &directory, QWidget *parent = nullptr);
+    ~StationSearchDialog() override;
 
     // The station chosen; valid once the dialog was accepted.
     const DirectoryStation &chosen() const { return m_chosen; }
@@ -34,6 +38,7 @@ private:
     void showFailure(const QString &reason);
     void setSearching(bool searching);
     void choose();
+    void tryChosen();
 
     DirectoryClient m_client;
     QList<DirectoryStation> m_found;
@@ -47,6 +52,8 @@ private:
     QPushButton *m_searchButton;
     QPushButton *m_cancelButton;
     QPushButton *m_addButton;
+    QPushButton *m_tryButton;
+    std::unique_ptr<StationProbe> m_probe; // while a try runs
     QTableWidget *m_results;
     QLabel *m_status;
 };

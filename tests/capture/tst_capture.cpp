@@ -10,6 +10,8 @@
 #include "capture/capture.h"
 #include "capture/playlisttarget.h"
 #include "capture/stationheaders.h"
+#include "capture/stationprobe.h"
+#include "capture/streamformat.h"
 #include "capture/trackwriter.h"
 #include "model/recording.h"
 #include "model/recordinglist.h"
@@ -176,6 +178,71 @@ private Q_SLOTS:
                  : rule == "failure" ? Capture::connectionFailure(QString::fromUtf8(text))
                                      : parsed,
                  read);
+    }
+
+    // The format from the first bytes: two frame headers in a row, or a
+    // container's marker.
+    void streamFormats_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("format"); // codec bitrate sample rate
+        const QByteArray mp3 = QByteArray::fromHex("fffb9064") + QByteArray(413, '\0');
+        const QByteArray adts = QByteArray::fromHex("fff150802e7ffc") + QByteArray(364, '\0');
+        QTest::newRow("MP3 after noise") << "\xff\xfb" + mp3 + mp3 << u"MP3 128 44100"_s;
+        QTest::newRow("one MP3 header alone") << mp3 + QByteArray(900, 'x') << u" 0 0"_s;
+        QTest::newRow("ADTS") << adts + adts << u"AAC 0 44100"_s;
+        QTest::newRow("Ogg Opus") << QByteArray("OggS\0\2....OpusHead", 19)
+                                  << u"Ogg Opus 0 48000"_s;
+        QTest::newRow("Ogg Vorbis") << QByteArray("OggS\0\2\x01vorbis", 13) << u"Ogg Vorbis 0 0"_s;
+        QTest::newRow("FLAC") << QByteArray("fLaC\0\0") << u"FLAC 0 0"_s;
+    }
+    void streamFormats()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, format);
+        const StreamFormat found = StreamFormat::sniff(bytes);
+        QCOMPARE(u"%1 %2 %3"_s.arg(found.codec).arg(found.bitrate).arg(found.sampleRate), format);
+    }
+
+    // Try: what a station sends, in a few seconds, with nothing written.
+    void probes_data()
+    {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<QString>("lines"); // what --probe prints, "|" for line breaks
+        Route titled = stream(8192, {}, 0, {"Artist - Song"});
+        titled.headerFields.append(qMakePair(QByteArray("icy-br"), QByteArray("96")));
+        const QString live = serve("/try", titled);
+        QTest::newRow("titles")
+            << live
+            << u"url: %1|codec: MP3|bitrate: 96 kbit/s|titles: yes|title: Artist - Song"_s.arg(
+                   live);
+        const QString list = m_station->url(u"/try.pls"_s);
+        m_station->setRoute(
+            "/try.pls", Route::page("HTTP/1.0 200 OK", "audio/x-scpls", "File1=" + live.toUtf8()));
+        QTest::newRow("through a playlist")
+            << list
+            << u"url: %1|codec: MP3|bitrate: 96 kbit/s|titles: yes|title: Artist - Song"_s.arg(
+                   live);
+        const QString quiet =
+            serve("/quiet", Route::page("HTTP/1.0 200 OK", "text/html", "<html>"));
+        QTest::newRow("no audio")
+            << quiet
+            << u"url: %1|problem: The station closed the connection without sending audio"_s.arg(
+                   quiet);
+        QTest::newRow("no address")
+            << u"http://"_s
+            << u"url: http://|problem: This is not a station's address: the address names no host"_s;
+    }
+    void probes()
+    {
+        QFETCH(QString, url);
+        QFETCH(QString, lines);
+        StationProbe probe;
+        QSignalSpy finished(&probe, &StationProbe::finished);
+        probe.start(url);
+        QVERIFY(finished.wait(networkWaitMs));
+        QCOMPARE(finished.first().first().value<ProbeReport>().lines().join(u'|'), lines);
+        QVERIFY(tracks().isEmpty());
     }
 
     void captures_data()

@@ -336,6 +336,12 @@ private Q_SLOTS:
         m_window->show();
         Recording *live = m_window->list().at(0);
         auto *log = ctl<QPlainTextEdit>(u"log"_s);
+        // Try says what the station sends, its title as plain text.
+        ctl<QAbstractButton>(u"tryButton"_s)->click();
+        QTRY_VERIFY(ctl<QLabel>(u"tryResult"_s)
+                        ->text()
+                        .endsWith(u"sends titles, now “"_s + hostile + u"”."_s));
+        QCOMPARE(ctl<QLabel>(u"tryResult"_s)->textFormat(), Qt::PlainText);
         const QStringList commands{u"nowButton"_s, u"deleteButton"_s, u"stopButton"_s};
         live->startCapture();
         QCOMPARE(shownBy(commands, "enabled"), u"0|0|1"_s);

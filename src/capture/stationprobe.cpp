@@ -1,0 +1,192 @@
+#include "capture/stationprobe.h"
+
+#include "capture/capture.h"
+#include "capture/playlisttarget.h"
+#include "capture/stationheaders.h"
+#include "capture/stationprotocol.h"
+#include "capture/streamformat.h"
+#include "platform/stationurl.h"
+
+namespace {
+
+// As many as a capture follows.
+constexpr int maxHops = 10;
+// Two frames of any bitrate a station sends, and an Ogg stream's first pages.
+constexpr qsizetype formatBytes = 16 * 1024;
+
+// A codec named by a Content-Type alone.
+QString codecOf(const QString &mimeType)
+{
+    if (mimeType == u"audio/mpeg" || mimeType == u"audio/mp3")
+        return QStringLiteral("MP3");
+    if (mimeType.contains(u"aac"))
+        return QStringLiteral("AAC");
+    if (StationHeaders::isOgg(mimeType))
+        return QStringLiteral("Ogg");
+    if (mimeType.contains(u"flac"))
+        return QStringLiteral("FLAC");
+    return {};
+}
+
+} // namespace
+
+QStringList ProbeReport::lines() const
+{
+    QStringList lines{QStringLiteral("url: ") + url};
+    if (!codec.isEmpty())
+        lines << QStringLiteral("codec: ") + codec;
+    if (bitrate > 0)
+        lines << QStringLiteral("bitrate: %1 kbit/s").arg(bitrate);
+    if (sampleRate > 0)
+        lines << QStringLiteral("samplerate: %1 Hz").arg(sampleRate);
+    if (audio)
+        lines << QStringLiteral("titles: ") +
+                     (titles ? QStringLiteral("yes") : QStringLiteral("no"));
+    if (!title.isEmpty())
+        lines << QStringLiteral("title: ") + title;
+    if (!problem.isEmpty())
+        lines << QStringLiteral("problem: ") + problem;
+    return lines;
+}
+
+QString ProbeReport::sentence() const
+{
+    if (!problem.isEmpty())
+        return problem + u'.';
+    QStringList format{codec.isEmpty() ? QStringLiteral("An unknown format") : codec};
+    if (bitrate > 0)
+        format << QStringLiteral("%1 kbit/s").arg(bitrate);
+    if (sampleRate > 0)
+        format << QStringLiteral("%1 kHz").arg(sampleRate / 1000.0);
+    QString titleText = QStringLiteral("sends no titles, so Split into songs will keep one file");
+    if (titles)
+        titleText = title.isEmpty() ? QStringLiteral("sends titles")
+                                    : QStringLiteral("sends titles, now \u201c%1\u201d").arg(title);
+    return QStringLiteral("%1; %2.").arg(format.join(QStringLiteral(", ")), titleText);
+}
+
+StationProbe::StationProbe(QObject *parent) : QObject(parent)
+{
+    m_limit.setSingleShot(true);
+    QObject::connect(&m_limit, &QTimer::timeout, this, [this] {
+        finish(m_report.audio ? QString()
+                              : QStringLiteral("The station sent no audio within the time tried"));
+    });
+}
+
+StationProbe::~StationProbe() = default;
+
+void StationProbe::start(const QString &url, std::chrono::milliseconds limit)
+{
+    m_limit.start(limit);
+    // From the event loop, as every other result: the caller connects first.
+    QMetaObject::invokeMethod(
+        this, [this, url] { connectTo(url); }, Qt::QueuedConnection);
+}
+
+void StationProbe::connectTo(const QString &url)
+{
+    m_report.url = url;
+    if (const std::optional<QString> problem = StationUrl::problem(url)) {
+        finish(QStringLiteral("This is not a station's address: %1").arg(*problem));
+        return;
+    }
+    m_transfer = HttpTransfer::start(StationProtocol::request(url, 10));
+    if (!m_transfer) {
+        finish(QStringLiteral("The connection could not be opened"));
+        return;
+    }
+    HttpTransfer *transfer = m_transfer.get();
+    QObject::connect(transfer, &HttpTransfer::redirected, this, [this](const QString &target) {
+        m_report.url = target;
+        if (++m_hops > maxHops)
+            finish(QStringLiteral("Too many redirects and playlists"));
+    });
+    QObject::connect(transfer, &HttpTransfer::responseReceived, this, &StationProbe::onResponse);
+    QObject::connect(transfer, &HttpTransfer::dataReceived, this, &StationProbe::onData);
+    QObject::connect(transfer, &HttpTransfer::finished, this, &StationProbe::onFinished);
+    QObject::connect(transfer, &HttpTransfer::failed, this,
+                     [this](const QString &error) { finish(Capture::connectionFailure(error)); });
+    m_demuxer.emplace(static_cast<IcyDemuxer::Receiver &>(*this));
+}
+
+void StationProbe::onResponse(const HttpResponse &response)
+{
+    m_report.contentType = response.mimeType;
+    const StationHeaders headers = StationHeaders::fromFields(response.headerFields);
+    if (headers.metaInterval)
+        m_demuxer->setInterval(*headers.metaInterval);
+    m_report.bitrate = response.headerValue(u"icy-br").toInt();
+}
+
+void StationProbe::onData(QByteArrayView data)
+{
+    if (m_demuxer->feed(data) == IcyDemuxer::Result::LostSync)
+        finish(QStringLiteral("The station's titles are not where it said they would be"));
+}
+
+void StationProbe::onFinished()
+{
+    if (m_report.audio) {
+        finish();
+        return;
+    }
+    if (const std::optional<QString> target = PlaylistTarget::first(m_demuxer->heldBytes())) {
+        if (++m_hops > maxHops) {
+            finish(QStringLiteral("Too many redirects and playlists"));
+            return;
+        }
+        m_transfer.reset();
+        connectTo(*target);
+        return;
+    }
+    finish(QStringLiteral("The station closed the connection without sending audio"));
+}
+
+void StationProbe::audioReceived(QByteArrayView audio)
+{
+    m_report.audio = true;
+    if (m_firstAudio.size() < formatBytes)
+        m_firstAudio.append(audio.first(std::min(audio.size(), formatBytes - m_firstAudio.size())));
+    finishWhenKnown();
+}
+
+void StationProbe::inBandHeadReceived(QByteArrayView head)
+{
+    const StationHeaders headers = StationHeaders::fromInBandHead(QString::fromLatin1(head));
+    if (headers.mimeType)
+        m_report.contentType = *headers.mimeType;
+}
+
+void StationProbe::titleBlockReceived(QByteArrayView block, bool)
+{
+    m_report.title =
+        StationProtocol::streamTitle(QString::fromUtf8(block)).value_or(QString()).trimmed();
+    finishWhenKnown();
+}
+
+// Done once the format is known and, where titles were announced, one came.
+void StationProbe::finishWhenKnown()
+{
+    m_report.titles = m_demuxer->interval() > 0;
+    if (m_firstAudio.size() >= formatBytes && (!m_report.titles || !m_report.title.isEmpty()))
+        finish();
+}
+
+void StationProbe::finish(const QString &problem)
+{
+    if (m_done)
+        return;
+    m_done = true;
+    m_limit.stop();
+    m_transfer.reset();
+    m_report.problem = problem;
+    if (m_demuxer)
+        m_report.titles = m_demuxer->interval() > 0;
+    const StreamFormat format = StreamFormat::sniff(m_firstAudio);
+    m_report.codec = format.codec.isEmpty() ? codecOf(m_report.contentType) : format.codec;
+    if (format.bitrate > 0 && m_report.bitrate <= 0)
+        m_report.bitrate = format.bitrate;
+    m_report.sampleRate = format.sampleRate;
+    Q_EMIT finished(m_report);
+}
