@@ -49,6 +49,7 @@ StationSearchDialog::StationSearchDialog(const QUrl &directory, QWidget *parent)
       m_cancelButton(new QPushButton(QStringLiteral("Stop Searching"))),
       m_addButton(new QPushButton(QStringLiteral("&Add Recording"))),
       m_tryButton(new QPushButton(QStringLiteral("T&ry"))),
+      m_moreButton(new QPushButton(QStringLiteral("&More Results"))),
       m_results(new QTableWidget(0, ColumnCount)), m_status(new QLabel)
 {
     setWindowTitle(QStringLiteral("Find a Station"));
@@ -84,6 +85,7 @@ StationSearchDialog::StationSearchDialog(const QUrl &directory, QWidget *parent)
     auto *buttons = new QDialogButtonBox;
     buttons->addButton(m_searchButton, QDialogButtonBox::ActionRole);
     buttons->addButton(m_cancelButton, QDialogButtonBox::ActionRole);
+    buttons->addButton(m_moreButton, QDialogButtonBox::ActionRole);
     buttons->addButton(m_tryButton, QDialogButtonBox::ActionRole);
     buttons->addButton(m_addButton, QDialogButtonBox::AcceptRole);
     buttons->addButton(QDialogButtonBox::Close);
@@ -102,6 +104,7 @@ StationSearchDialog::StationSearchDialog(const QUrl &directory, QWidget *parent)
     });
     QObject::connect(m_addButton, &QPushButton::clicked, this, &StationSearchDialog::choose);
     QObject::connect(m_tryButton, &QPushButton::clicked, this, &StationSearchDialog::tryChosen);
+    QObject::connect(m_moreButton, &QPushButton::clicked, this, &StationSearchDialog::searchPage);
     QObject::connect(m_results, &QTableWidget::cellDoubleClicked, this,
                      &StationSearchDialog::choose);
     QObject::connect(m_results, &QTableWidget::itemSelectionChanged, this, [this] {
@@ -116,6 +119,7 @@ StationSearchDialog::StationSearchDialog(const QUrl &directory, QWidget *parent)
     m_addButton->setEnabled(false);
     m_tryButton->setEnabled(false);
     m_tryButton->setAutoDefault(false);
+    m_moreButton->setAutoDefault(false);
     setSearching(false);
     // Enter searches; the button box would make its accepting button the default.
     m_addButton->setAutoDefault(false);
@@ -124,56 +128,69 @@ StationSearchDialog::StationSearchDialog(const QUrl &directory, QWidget *parent)
 
 void StationSearchDialog::search()
 {
-    StationFilter filter;
-    filter.name = m_name->text();
-    filter.tag = m_tag->text();
-    filter.country = m_country->text();
-    filter.language = m_language->text();
-    filter.codec = m_codec->text();
-    filter.minBitrate = m_minBitrate->value();
+    m_filter = StationFilter();
+    m_filter.name = m_name->text();
+    m_filter.tag = m_tag->text();
+    m_filter.country = m_country->text();
+    m_filter.language = m_language->text();
+    m_filter.codec = m_codec->text();
+    m_filter.minBitrate = m_minBitrate->value();
+    m_found.clear();
+    m_results->setRowCount(0);
+    searchPage();
+}
+
+// The next page of the same search, added below the stations shown.
+void StationSearchDialog::searchPage()
+{
+    m_filter.offset = int(m_found.size());
     setSearching(true);
-    m_status->setText(QStringLiteral("Searching the radio directory…"));
-    m_client.search(filter);
+    m_status->setText(QStringLiteral("Searching the radio directory\u2026"));
+    m_client.search(m_filter);
 }
 
 void StationSearchDialog::setSearching(bool searching)
 {
     m_searchButton->setEnabled(!searching);
     m_cancelButton->setEnabled(searching);
+    m_moreButton->setEnabled(!searching && m_pageFull);
 }
 
 void StationSearchDialog::showStations(const QList<DirectoryStation> &stations)
 {
+    const bool firstPage = m_found.isEmpty();
+    m_pageFull = stations.size() >= m_filter.limit;
     setSearching(false);
-    m_found = stations;
-    m_results->setRowCount(int(stations.size()));
-    const QLocale locale;
-    for (int row = 0; row < m_results->rowCount(); ++row) {
-        const DirectoryStation &station = stations.at(row);
-        m_results->setItem(row, Name, cell(station.name));
-        m_results->setItem(row, Country, cell(station.country));
-        m_results->setItem(row, Codec, cell(station.codec));
-        m_results->setItem(row, Bitrate,
-                           cell(station.bitrate > 0
-                                    ? QStringLiteral("%1 kbit/s").arg(station.bitrate)
-                                    : QString()));
-        m_results->setItem(row, Tags, cell(station.tags.join(QStringLiteral(", "))));
-        m_results->setItem(
-            row, LastCheck,
-            cell(!station.lastCheck.isValid() ? QString()
-                 : station.lastCheckOk
-                     ? QStringLiteral("Worked %1")
-                           .arg(locale.toString(station.lastCheck.date(), QLocale::ShortFormat))
-                     : QStringLiteral("Failed %1")
-                           .arg(locale.toString(station.lastCheck.date(), QLocale::ShortFormat))));
-    }
+    for (const DirectoryStation &station : stations)
+        addRow(station);
     m_status->setText(
-        stations.isEmpty() ? QStringLiteral("No station found: try fewer or other words.")
-        : stations.size() == 1
+        m_found.isEmpty() ? QStringLiteral("No station found: try fewer or other words.")
+        : m_found.size() == 1
             ? QStringLiteral("One station.")
-            : QStringLiteral("%1 stations, the best voted first.").arg(stations.size()));
-    if (!stations.isEmpty())
+            : QStringLiteral("%1 stations, the best voted first.").arg(m_found.size()));
+    if (firstPage && !m_found.isEmpty())
         m_results->selectRow(0);
+}
+
+void StationSearchDialog::addRow(const DirectoryStation &station)
+{
+    const int row = m_results->rowCount();
+    m_found.append(station);
+    m_results->insertRow(row);
+    const auto checked = [&station](const QString &how) {
+        return how.arg(QLocale().toString(station.lastCheck.date(), QLocale::ShortFormat));
+    };
+    const QStringList cells{station.name,
+                            station.country,
+                            station.codec,
+                            station.bitrate > 0 ? QStringLiteral("%1 kbit/s").arg(station.bitrate)
+                                                : QString(),
+                            station.tags.join(QStringLiteral(", ")),
+                            !station.lastCheck.isValid() ? QString()
+                            : station.lastCheckOk        ? checked(QStringLiteral("Worked %1"))
+                                                         : checked(QStringLiteral("Failed %1"))};
+    for (int column = 0; column < ColumnCount; ++column)
+        m_results->setItem(row, column, cell(cells.at(column)));
 }
 
 void StationSearchDialog::showFailure(const QString &reason)

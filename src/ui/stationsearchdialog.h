@@ -36,6 +36,8 @@ public:
 private:
     void showStations(const QList<DirectoryStation> &stations);
     void showFailure(const QString &reason);
+    void searchPage();
+    void addRow(const DirectoryStation &station);
     void setSearching(bool searching);
     void choose();
     void tryChosen();
@@ -53,6 +55,9 @@ private:
     QPushButton *m_cancelButton;
     QPushButton *m_addButton;
     QPushButton *m_tryButton;
+    QPushButton *m_moreButton;
+    StationFilter m_filter;                // of the search shown, its next page's offset
+    bool m_pageFull = false;               // the last page came full: there may be more
     std::unique_ptr<StationProbe> m_probe; // while a try runs
     QTableWidget *m_results;
     QLabel *m_status;
