@@ -188,5 +188,9 @@ void StationProbe::finish(const QString &problem)
     if (format.bitrate > 0 && m_report.bitrate <= 0)
         m_report.bitrate = format.bitrate;
     m_report.sampleRate = format.sampleRate;
+    if (format.oggTitle) {
+        m_report.titles = true;
+        m_report.title = format.oggTitle->trimmed();
+    }
     Q_EMIT finished(m_report);
 }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <optional>
+
 #include <QByteArrayView>
 #include <QString>
 
@@ -12,6 +14,9 @@ struct StreamFormat
     QString codec; // "MP3", "AAC", "Ogg Vorbis", "Ogg Opus", "Ogg FLAC", "Ogg", "FLAC"; "" unknown
     int bitrate = 0;    // kbit/s of the first MP3 frame; 0 unknown
     int sampleRate = 0; // Hz; 0 unknown
+    // An Ogg stream's title from its comment header ("ARTIST - TITLE"):
+    // Ogg stations send their titles there, not as ICY metadata.
+    std::optional<QString> oggTitle;
 
     static StreamFormat sniff(QByteArrayView bytes);
 };

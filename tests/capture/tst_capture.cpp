@@ -185,7 +185,7 @@ private Q_SLOTS:
     void streamFormats_data()
     {
         QTest::addColumn<QByteArray>("bytes");
-        QTest::addColumn<QString>("format"); // codec bitrate sample rate
+        QTest::addColumn<QString>("format"); // codec bitrate sample rate[ Ogg title, "-" none]
         const QByteArray mp3 = QByteArray::fromHex("fffb9064") + QByteArray(413, '\0');
         const QByteArray adts = QByteArray::fromHex("fff150802e7ffc") + QByteArray(364, '\0');
         QTest::newRow("MP3 after noise") << "\xff\xfb" + mp3 + mp3 << u"MP3 128 44100"_s;
@@ -193,7 +193,16 @@ private Q_SLOTS:
         QTest::newRow("ADTS") << adts + adts << u"AAC 0 44100"_s;
         QTest::newRow("Ogg Opus") << QByteArray("OggS\0\2....OpusHead", 19)
                                   << u"Ogg Opus 0 48000"_s;
-        QTest::newRow("Ogg Vorbis") << QByteArray("OggS\0\2\x01vorbis", 13) << u"Ogg Vorbis 0 0"_s;
+        QTest::newRow("Ogg Vorbis")
+            << QByteArray("OggS\0\2\x01vorbis", 13) << u"Ogg Vorbis 0 0 -"_s;
+        // Its comment header: a vendor, then "KEY=value" comments, each after its length.
+        const QByteArray comments(
+            "OggS\x01vorbis\x03vorbis\1\0\0\0V\2\0\0\0\x0a\0\0\0TITLE=S\xc3\xbc"
+            "d\x08\0\0\0ARTIST=A",
+            53);
+        QTest::newRow("Ogg Vorbis comments") << comments << u"Ogg Vorbis 0 0 A - Süd"_s;
+        QTest::newRow("Ogg Vorbis comments cut short")
+            << comments.chopped(1) << u"Ogg Vorbis 0 0 -"_s;
         QTest::newRow("FLAC") << QByteArray("fLaC\0\0") << u"FLAC 0 0"_s;
     }
     void streamFormats()
@@ -201,7 +210,10 @@ private Q_SLOTS:
         QFETCH(QByteArray, bytes);
         QFETCH(QString, format);
         const StreamFormat found = StreamFormat::sniff(bytes);
-        QCOMPARE(u"%1 %2 %3"_s.arg(found.codec).arg(found.bitrate).arg(found.sampleRate), format);
+        QString shown = u"%1 %2 %3"_s.arg(found.codec).arg(found.bitrate).arg(found.sampleRate);
+        if (found.codec.startsWith(u"Ogg Vorbis"))
+            shown += u' ' + found.oggTitle.value_or(u"-"_s);
+        QCOMPARE(shown, format);
     }
 
     // Try: what a station sends, in a few seconds, with nothing written.
