@@ -46,6 +46,7 @@ class Notifications : public QObject
 
 public:
     QStringList told; // "<summary>:<body>", then "[<actions>]" when some are offered
+    QStringList capabilities;
     uint lastId = 0;
 
     // The user chose an action of notification `id`.
@@ -58,7 +59,7 @@ public:
     }
 
 public Q_SLOTS:
-    QStringList GetCapabilities() { return {u"body"_s, u"actions"_s}; }
+    QStringList GetCapabilities() { return capabilities; }
     uint Notify(const QString &, uint replaces, const QString &, const QString &summary,
                 const QString &body, const QStringList &actions, const QVariantMap &, int)
     {
@@ -280,6 +281,8 @@ private Q_SLOTS:
         QTest::addColumn<QString>("action");      // chosen on the notification of the end
         QTest::addColumn<QString>("told");
         const QString offered = u"[show,Show,open-folder,Open Folder]"_s;
+        QTest::newRow("no actions shown") << false << QString() << QString() << QString()
+                                          << u"a:Recording ended: 2 tracks saved"_s;
         QTest::newRow("nothing kept, shown")
             << false << QString() << u"the station sent no audio"_s << u"show"_s
             << u"a:Recording ended: no track saved — the station sent no audio"_s + offered;
@@ -301,6 +304,9 @@ private Q_SLOTS:
         if (m_bus.state() != QProcess::Running)
             QSKIP("needs dbus-daemon");
         m_service.told.clear();
+        m_service.capabilities = {u"body"_s};
+        if (!action.isEmpty())
+            m_service.capabilities << u"actions"_s;
         DesktopNotifications notifications;
         notifications.setTellStarts(tellStarts);
         QSignalSpy asked(&notifications, action == u"show"
@@ -312,6 +318,8 @@ private Q_SLOTS:
         const Outcome outcome{nothingKept.isEmpty() ? 2 : 0, {}, failure, {}, {}, nothingKept};
         notifications.captureEnded(&source, u"a"_s, outcome.summary());
         QTRY_COMPARE(m_service.told.join(u'|'), told);
+        if (action.isEmpty())
+            return;
         m_service.invoke(m_service.lastId + 1, action); // another program's notification
         m_service.invoke(m_service.lastId, action);
         QTRY_COMPARE(asked.size(), 1);

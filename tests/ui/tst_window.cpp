@@ -143,6 +143,7 @@ private Q_SLOTS:
         add("startTime", 1439, u"11|59|PM"_s, u"99999999999|0|"_s, std::numeric_limits<int>::max());
         add("startTime", 1439, u"23|59|"_s, u"12|2|"_s, 722, {}, u"de_DE"_s);
         add("duration", 150, u"2|30"_s, u"1 h|-5"_s, 55);
+        add("duration", 150, u"2|30"_s, u"1|5"_s, 65); // not completed to "55"
         add("duration", 150, u"2|30"_s, u"0|0"_s, {}, u"Choose how long to record"_s);
         const auto offered = TextEncodings::available();
         add("shoutLang", qint32(offered.last().number), offered.last().displayName);
@@ -351,6 +352,7 @@ private Q_SLOTS:
         QCOMPARE(status->textFormat(), Qt::PlainText);
         QCOMPARE(log->toPlainText(), live->logText());
         QVERIFY(log->textCursor().atEnd());
+        QCOMPARE(log->verticalScrollBar()->value(), log->verticalScrollBar()->maximum());
         ctl<QAbstractButton>(u"stopButton"_s)->click();
         QVERIFY(log->toPlainText().contains(u"Stopped by user\n"_s));
         QTRY_VERIFY(!live->isCapturing());
