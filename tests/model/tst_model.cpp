@@ -163,6 +163,10 @@ private Q_SLOTS:
         QCOMPARE(problems.size(), 6); // two files moved aside, three repaired, one failed store
         QCOMPARE(fileContents(path), stored);
         QVERIFY(list.store() && fileContents(path).size() > 20000);
+        // What cannot be opened at all (here a folder) is moved aside as well.
+        QVERIFY(QFile::remove(path) && QDir().mkdir(path));
+        list.load();
+        QVERIFY(list.isEmpty() && QFileInfo(path + u".corrupt6"_s).isDir());
     }
 
     void rowSignals_data()

@@ -211,6 +211,8 @@ private Q_SLOTS:
         QVERIFY(told.isEmpty() || log.count(u'\n') == 1);
         expected.log = told.isEmpty() ? log : QString();
         QCOMPARE(QJsonDocument::fromJson(storedList())[0].toObject(), expected.toJson());
+        if (told.isEmpty()) // the name as saved, trimmed
+            QCOMPARE(ctl<QLineEdit>(u"nameField"_s)->text(), expected.name);
     }
 
     // Daily, Split and Once clicked in turn: after each, which of the 7 days,
