@@ -482,8 +482,11 @@ private Q_SLOTS:
         open(u"a|b"_s);
         m_window->show();
         QApplication::setActiveWindow(m_window.get());
+        ctl<QLineEdit>(u"filterField"_s)->setText(u"x"_s);
         QTest::keySequence(m_window.get(), QKeySequence::Find);
         QVERIFY(ctl(u"filterField"_s)->hasFocus());
+        QCOMPARE(ctl<QLineEdit>(u"filterField"_s)->selectedText(), u"x"_s); // typing replaces it
+        ctl<QLineEdit>(u"filterField"_s)->clear();
         QTest::keyClick(ctl(u"overview"_s), Qt::Key_Return);
         QVERIFY(ctl(u"nameField"_s)->hasFocus());
         QTest::keyClick(ctl(u"overview"_s), Qt::Key_Delete);
@@ -537,14 +540,17 @@ private Q_SLOTS:
     }
 
     // Find Station: a search of a directory on 127.0.0.1, its words shown as
-    // they are; the station taken becomes a stored recording and a click.
+    // they are; the station found tried; the station taken becomes a stored
+    // recording and a click.
     void findsAStation()
     {
         open(u"a"_s);
         StationSimulator directory;
         QVERIFY(directory.start());
-        const QByteArray found = "[{\"stationuuid\": \"7\", \"name\": \"<b>Jazz</b> FM\", "
-                                 "\"url\": \"http://b.example/live\", \"tags\": \"smooth jazz\"}]";
+        const QString live = m_station.url(u"/live");
+        const QByteArray found =
+            "[{\"stationuuid\": \"7\", \"name\": \"<b>Jazz</b> FM\", \"url\": \"" + live.toUtf8() +
+            "\", \"tags\": \"smooth jazz\"}]";
         const auto json = [](const QByteArray &body) {
             return StationSimulator::Route::page("HTTP/1.1 200 OK", "application/json", body);
         };
@@ -566,10 +572,12 @@ private Q_SLOTS:
         auto *results = dialog->findChild<QTableWidget *>(u"searchResults"_s);
         QTRY_COMPARE(results->rowCount(), 1);
         QCOMPARE(results->item(0, 0)->text(), u"<b>Jazz</b> FM"_s);
+        press(u"T&ry"_s);
+        QTRY_VERIFY(dialog->findChild<QLabel *>(u"searchStatus"_s)->text().endsWith(u"”."_s));
         press(u"&Add Recording"_s); // the best one is picked
         QCOMPARE(shownBy({u"nameField"_s, u"stationField"_s, u"genreChoice"_s}),
-                 u"<b>Jazz</b> FM|http://b.example/live|Smooth jazz"_s);
-        QVERIFY(storedList().contains("http://b.example/live"));
+                 u"<b>Jazz</b> FM|"_s + live + u"|Smooth jazz"_s);
+        QVERIFY(storedList().contains(live.toUtf8()));
         QTRY_VERIFY(directory.requests().last().requestLine.startsWith("GET /json/url/7 "));
     }
 
