@@ -168,8 +168,8 @@ void StationProbe::titleBlockReceived(QByteArrayView block, bool)
 // Done once the format is known and, where titles were announced, one came.
 void StationProbe::finishWhenKnown()
 {
-    m_report.titles = m_demuxer->interval() > 0;
-    if (m_firstAudio.size() >= formatBytes && (!m_report.titles || !m_report.title.isEmpty()))
+    const bool titlesAnnounced = m_demuxer->interval() > 0;
+    if (m_firstAudio.size() >= formatBytes && (!titlesAnnounced || !m_report.title.isEmpty()))
         finish();
 }
 

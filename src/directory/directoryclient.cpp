@@ -9,6 +9,15 @@ namespace {
 constexpr int idleSeconds = 15;
 constexpr int maxRedirects = 5;
 
+// Every request of the directory's says who asks, as its etiquette wants.
+HttpTransfer::Request directoryRequest(const QUrl &url)
+{
+    return {url.toString(QUrl::FullyEncoded),
+            {{"User-Agent", "Skyvane/" SKYVANE_VERSION}},
+            idleSeconds,
+            maxRedirects};
+}
+
 } // namespace
 
 QUrl DirectoryClient::defaultBaseUrl()
@@ -66,21 +75,14 @@ void DirectoryClient::searchOn(const QUrl &server, const StationFilter &filter)
 void DirectoryClient::countClick(const QString &uuid)
 {
     const QUrl server = m_server.isEmpty() ? m_base : m_server;
-    m_click =
-        HttpTransfer::start({DirectoryApi::clickUrl(server, uuid).toString(QUrl::FullyEncoded),
-                             {{"User-Agent", "Skyvane/" SKYVANE_VERSION}},
-                             idleSeconds,
-                             maxRedirects});
+    m_click = HttpTransfer::start(directoryRequest(DirectoryApi::clickUrl(server, uuid)));
 }
 
 // One GET of the directory's: the body when it answered 200, whole and not
 // larger than an answer of its can be; otherwise why not.
 void DirectoryClient::fetch(const QUrl &url, Answer answered, Failure failed)
 {
-    m_transfer = HttpTransfer::start({url.toString(QUrl::FullyEncoded),
-                                      {{"User-Agent", "Skyvane/" SKYVANE_VERSION}},
-                                      idleSeconds,
-                                      maxRedirects});
+    m_transfer = HttpTransfer::start(directoryRequest(url));
     if (!m_transfer) {
         failed(QStringLiteral("%1 is not a web address").arg(url.toString()));
         return;

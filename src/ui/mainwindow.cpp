@@ -373,9 +373,16 @@ void MainWindow::addNewRecording()
 {
     RecordingSettings settings;
     settings.name = m_list.unusedNewName();
-    m_fresh = m_list.append(std::make_unique<Recording>(settings));
-    follow(m_fresh);
+    m_fresh = addRow(std::make_unique<Recording>(settings));
+}
+
+// A new row at the end of the list, followed by the notifications, and shown.
+Recording *MainWindow::addRow(std::unique_ptr<Recording> recording)
+{
+    Recording *added = m_list.append(std::move(recording));
+    follow(added);
     m_editor->show(m_list.size() - 1);
+    return added;
 }
 
 void MainWindow::newPressed()
@@ -423,8 +430,7 @@ void MainWindow::addStation(const DirectoryStation &station)
     settings.url = station.streamUrl;
     if (!station.genre().isEmpty())
         settings.customGenre = station.genre();
-    follow(m_list.append(std::make_unique<Recording>(settings)));
-    m_editor->show(m_list.size() - 1);
+    addRow(std::make_unique<Recording>(settings));
     m_list.storeSoon();
     m_directory.countClick(station.uuid);
     editPressed();
@@ -435,8 +441,7 @@ void MainWindow::clonePressed()
     if (!m_editor->current() || !m_editor->save())
         return;
     const Recording *source = m_editor->current();
-    follow(m_list.append(source->clone(m_list.unusedCloneName(source->name()))));
-    m_editor->show(m_list.size() - 1);
+    addRow(source->clone(m_list.unusedCloneName(source->name())));
 }
 
 void MainWindow::deletePressed()

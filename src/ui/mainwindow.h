@@ -108,6 +108,7 @@ private:
     bool settleQuit(bool quitting);
     bool confirmQuit(const QString &question, const QString &text, const QString &quit);
     void addNewRecording();
+    Recording *addRow(std::unique_ptr<Recording> recording);
     void reportProblem(const QString &title, const QString &text);
     static bool acceptStationDrag(QDropEvent *event);
     void addBackgroundOptions();
