@@ -23,6 +23,7 @@
 #include "ui/recordingsortmodel.h"
 #include "ui/recordingtablemodel.h"
 #include "ui/relativetime.h"
+#include "ui/trayicon.h"
 #include "ui/traytext.h"
 
 using namespace Qt::StringLiterals;
@@ -373,6 +374,59 @@ private Q_SLOTS:
         Qt::mightBeRichText(given) ? shown.setHtml(given) : shown.setPlainText(given);
         QCOMPARE(shown.toPlainText(), toolTip);
         QCOMPARE(items.join(u'|'), stops);
+    }
+
+    // The icon itself, offscreen where no tray shows it: its menu and tooltip
+    // follow the list, and its items do what they say.
+    void trayFollowsCaptures()
+    {
+        RecordingList list;
+        list.append(std::make_unique<Recording>(row(u"b"_s)));
+        Recording *a =
+            list.append(std::make_unique<Recording>(row(u"a"_s, m_station.url(u"/live"))));
+        QWidget window;
+        QAction option(u"Option"_s);
+        TrayIcon tray(&window, {&option}, list);
+        auto *menu = window.findChild<QMenu *>();
+        auto *icon = tray.findChild<QSystemTrayIcon *>();
+        const auto items = [menu] {
+            QStringList texts;
+            for (const QAction *action : menu->actions())
+                texts.append(action->isSeparator()
+                                 ? u"-"_s
+                                 : action->text() + (action->isEnabled() ? u""_s : u"(off)"_s));
+            return texts.join(u'|');
+        };
+        const auto item = [menu](const QString &text) {
+            for (QAction *action : menu->actions()) {
+                if (action->text() == text)
+                    return action;
+            }
+            return static_cast<QAction *>(nullptr);
+        };
+        const QString idle = u"&Show Skyvane|S&top All Recordings(off)|-|Option|-|&Quit Skyvane"_s;
+        QCOMPARE(items(), idle);
+        QCOMPARE(icon->toolTip(), u"Skyvane"_s);
+
+        a->startCapture();
+        QTRY_COMPARE(items(),
+                     u"&Show Skyvane|Stop “a”|S&top All Recordings|-|Option|-|&Quit Skyvane"_s);
+        QVERIFY(icon->toolTip().contains(u"a: 1 h left"_s));
+        QSignalSpy stopAll(&tray, &TrayIcon::stopAllRequested);
+        item(u"S&top All Recordings"_s)->trigger();
+        QCOMPARE(stopAll.size(), 1);
+        item(u"Stop “a”"_s)->trigger();
+        QTRY_COMPARE(items(), idle);
+
+        QSignalSpy show(&tray, &TrayIcon::showRequested);
+        QSignalSpy quit(&tray, &TrayIcon::quitRequested);
+        Q_EMIT icon->activated(QSystemTrayIcon::Context); // the menu, not the window
+        Q_EMIT icon->activated(QSystemTrayIcon::Trigger);
+        Q_EMIT icon->activated(QSystemTrayIcon::DoubleClick);
+        item(u"&Show Skyvane"_s)->trigger();
+        item(u"&Quit Skyvane"_s)->trigger();
+        QCOMPARE(show.size(), 3);
+        QCOMPARE(quit.size(), 1);
     }
 };
 

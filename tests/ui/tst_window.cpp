@@ -277,7 +277,11 @@ private Q_SLOTS:
         open(u"a"_s);
         m_window->show();
         QApplication::setActiveWindow(m_window.get());
-        const auto keys = u"Ctrl+N new|Ctrl+D clone|Ctrl+R now|Ctrl+. stop|Ctrl+S save|F1 help"_s;
+        ctl(u"newButton"_s)->setFocus();
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), ctl(u"findButton"_s)); // as the buttons stand
+        const auto keys = u"Ctrl+N new|Ctrl+Shift+F find|Ctrl+D clone|Ctrl+R now|Ctrl+. stop|"
+                          "Ctrl+S save|F1 help"_s;
         for (const QString &pair : keys.split(u'|')) {
             auto *button = ctl<QAbstractButton>(pair.section(u' ', 1) + u"Button"_s);
             button->setEnabled(true);
@@ -561,19 +565,30 @@ private Q_SLOTS:
         m_window->setDirectoryUrl(QUrl(directory.url(u"")));
         ctl<QAbstractButton>(u"findButton"_s)->click();
         auto *dialog = m_window->findChild<QDialog *>();
-        dialog->findChild<QLineEdit *>(u"searchName"_s)->setText(u"jazz"_s);
-        const auto press = [dialog](const QString &text) {
-            for (QPushButton *button : dialog->findChildren<QPushButton *>()) {
-                if (button->text() == text)
-                    button->click();
-            }
+        const auto button = [dialog](const QString &text) {
+            QPushButton *match = nullptr;
+            for (QPushButton *each : dialog->findChildren<QPushButton *>())
+                match = each->text() == text ? each : match;
+            return match;
         };
+        const auto press = [button](const QString &text) { button(text)->click(); };
+        // Each field says what it takes; no bitrate asked for reads "Any".
+        for (const QLineEdit *field : dialog->findChildren<QLineEdit *>(Qt::FindDirectChildrenOnly))
+            QVERIFY2(!field->placeholderText().isEmpty(), qPrintable(field->objectName()));
+        QCOMPARE(dialog->findChild<QSpinBox *>()->findChild<QLineEdit *>()->text(), u"Any"_s);
+        QVERIFY(!button(u"T&ry"_s)->isEnabled() && !button(u"&Add Recording"_s)->isEnabled());
+        dialog->findChild<QLineEdit *>(u"searchName"_s)->setText(u"jazz"_s);
         QTest::keyClick(dialog->findChild<QLineEdit *>(u"searchName"_s), Qt::Key_Return);
         auto *results = dialog->findChild<QTableWidget *>(u"searchResults"_s);
         QTRY_COMPARE(results->rowCount(), 1);
         QCOMPARE(results->item(0, 0)->text(), u"<b>Jazz</b> FM"_s);
+        QCOMPARE(dialog->findChild<QLabel *>(u"searchStatus"_s)->text(), u"One station."_s);
+        QTest::keyClick(results, Qt::Key_F2); // the directory's words are not to be edited
+        QVERIFY(!results->findChild<QLineEdit *>());
         press(u"T&ry"_s);
+        QVERIFY(!button(u"T&ry"_s)->isEnabled()); // one try at a time
         QTRY_VERIFY(dialog->findChild<QLabel *>(u"searchStatus"_s)->text().endsWith(u"”."_s));
+        QVERIFY(button(u"T&ry"_s)->isEnabled());
         press(u"&Add Recording"_s); // the best one is picked
         QCOMPARE(shownBy({u"nameField"_s, u"stationField"_s, u"genreChoice"_s}),
                  u"<b>Jazz</b> FM|"_s + live + u"|Smooth jazz"_s);
