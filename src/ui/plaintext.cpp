@@ -8,8 +8,6 @@ namespace PlainText {
 
 void enforce(QWidget *root)
 {
-    if (auto *label = qobject_cast<QLabel *>(root))
-        label->setTextFormat(Qt::PlainText);
     for (QLabel *label : root->findChildren<QLabel *>())
         label->setTextFormat(Qt::PlainText);
 }

@@ -36,8 +36,9 @@ private Q_SLOTS:
         row("no uuid", "{'name': 'A', 'url': 'http://a/'}", u"-"_s);
         row("uuid that leaves its path", "{'stationuuid': '../x', 'name': 'A', 'url': 'http://a/'}",
             u"-"_s);
-        row("markup stays text, controls go",
-            "{'stationuuid': 'u', 'name': '<b>R&B</b>\\u0007\\n\\u2028 Live', 'url': 'http://a/'}",
+        row("markup stays text, controls go, a bitrate past int goes",
+            "{'stationuuid': 'u', 'name': '<b>R&B</b>\\u0007\\n\\u2028 Live', 'url': 'http://a/', "
+            "'bitrate': 2147483648}",
             u"<b>R&B</b> Live|http://a/||| 0|0"_s);
     }
     void readsStations()

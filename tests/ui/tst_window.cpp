@@ -297,7 +297,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("link");
         QTest::addColumn<QString>("shown"); // drop action|name|playlist|station
         QTest::newRow("link with its title")
-            << u"http://a.example/live stream\r\nRadio Ünïcode\r\n"_s
+            << u"http://a.example/live stream\r\nRadio Ünïcode"_s
             << u"1|Radio Ünïcode|Radio Ünïcode|http://a.example/live%20stream"_s;
         QTest::newRow("text only") << QString() << u"0|Jazz|My Skyvane Recordings|"_s + storedUrl;
     }
