@@ -58,7 +58,6 @@ MainWindow::MainWindow(QWidget *parent)
 
     m_editor = std::make_unique<RecordingEditor>(*m_ui, m_list, this);
     m_editor->setLeaveHandler([this] { return leaveFreshRecording() || m_editor->save(); });
-    addFindButton();
     connectButtons();
     addShortcuts();
     setUpOverview();
@@ -305,7 +304,7 @@ void MainWindow::connectButtons()
         QObject::connect(button, &QAbstractButton::clicked, this, command);
     };
     onClick(m_ui->newButton, &MainWindow::newPressed);
-    onClick(m_findButton, &MainWindow::findPressed);
+    onClick(m_ui->findButton, &MainWindow::findPressed);
     onClick(m_ui->cloneButton, &MainWindow::clonePressed);
     onClick(m_ui->deleteButton, &MainWindow::deletePressed);
     onClick(m_ui->nowButton, &MainWindow::nowPressed);
@@ -326,7 +325,7 @@ void MainWindow::addShortcuts()
         addAction(action);
     };
     shortcut(QKeySequence::New, m_ui->newButton);
-    shortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F), m_findButton);
+    shortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F), m_ui->findButton);
     shortcut(QKeySequence(Qt::CTRL | Qt::Key_D), m_ui->cloneButton);
     shortcut(QKeySequence(Qt::CTRL | Qt::Key_R), m_ui->nowButton);
     shortcut(QKeySequence(Qt::CTRL | Qt::Key_Period), m_ui->stopButton);
@@ -395,18 +394,6 @@ void MainWindow::newPressed()
     m_ui->editorScroll->ensureWidgetVisible(m_ui->stationField);
     m_ui->stationField->setFocus(Qt::OtherFocusReason);
     m_ui->stationField->selectAll();
-}
-
-// Beside New: a station from the directory, for those who know no address.
-void MainWindow::addFindButton()
-{
-    m_findButton = new QPushButton(QStringLiteral("Find Station\u2026"), this);
-    m_findButton->setObjectName(QStringLiteral("findButton"));
-    m_findButton->setToolTip(
-        QStringLiteral("Find a station in the radio directory by name, tag or country "
-                       "(Ctrl+Shift+F)"));
-    m_ui->buttonsLayout->insertWidget(1, m_findButton);
-    setTabOrder(m_ui->newButton, m_findButton);
 }
 
 // The search runs beside the window, which goes on; a station chosen becomes

@@ -94,7 +94,6 @@ private:
     void connectButtons();
     void addShortcuts();
     void loadList();
-    void addFindButton();
     void addStation(const DirectoryStation &station);
     void fitToScreen();
     void keepOnScreen();
@@ -122,8 +121,7 @@ private:
 
     std::unique_ptr<Ui::SkyvaneWindow> m_ui;
     QUrl m_directoryUrl;
-    DirectoryClient m_directory;         // counts the stations taken
-    QPushButton *m_findButton = nullptr; // a child, beside New
+    DirectoryClient m_directory; // counts the stations taken
     QSet<QString> m_pendingProblems;
     bool m_closed = false;
     RecordingList m_list;

@@ -67,8 +67,7 @@ void setUpOverview(QTableView *view, RecordingSortModel *model)
 RecordingEditor::RecordingEditor(Ui::SkyvaneWindow &ui, RecordingList &list, QWidget *window)
     : m_ui(ui), m_list(list), m_days(weekdayButtons(window)),
       m_overview(new RecordingTableModel(list, this)), m_sorted(new RecordingSortModel(this)),
-      m_mark(new QAction(this)), m_tryButton(new QPushButton(QStringLiteral("Try"), window)),
-      m_tried(new QLabel(window))
+      m_mark(new QAction(this))
 {
     m_sorted->setSourceModel(m_overview);
     for (const RecordingSettings::Field &field : RecordingSettings::fields()) {
@@ -88,7 +87,7 @@ RecordingEditor::RecordingEditor(Ui::SkyvaneWindow &ui, RecordingList &list, QWi
     m_ui.captureStatus->setSizePolicy(statusPolicy);
     setUpOverview(m_ui.overview, m_sorted);
     m_mark->setIcon(window->style()->standardIcon(QStyle::SP_MessageBoxWarning));
-    addTryControls();
+    QObject::connect(m_ui.tryButton, &QPushButton::clicked, this, &RecordingEditor::tryStation);
     m_ui.problemMessage->hide();
     // Red that reads on a light and on a dark window alike.
     QPalette warning = m_ui.problemMessage->palette();
@@ -120,8 +119,8 @@ void RecordingEditor::show(int index)
     release();
     showProblem({});
     m_probe.reset();
-    m_tryButton->setEnabled(true);
-    m_tried->hide();
+    m_ui.tryButton->setEnabled(true);
+    m_ui.tryResult->hide();
     if (index < 0 || index >= m_list.size()) {
         showNothing();
         return;
@@ -166,7 +165,7 @@ void RecordingEditor::setEditing(bool editing)
 {
     for (QWidget *part : std::initializer_list<QWidget *>{
              m_ui.nameField, m_ui.stationField, m_ui.scheduleBox, m_ui.libraryBox, m_ui.captureBox,
-             m_ui.cloneButton, m_ui.saveButton, m_ui.revertButton, m_ui.log, m_tryButton})
+             m_ui.cloneButton, m_ui.saveButton, m_ui.revertButton, m_ui.log, m_ui.tryButton})
         part->setEnabled(editing);
 }
 
@@ -382,27 +381,13 @@ void RecordingEditor::showProgress()
     m_ui.captureStatus->setText(status);
 }
 
-void RecordingEditor::addTryControls()
-{
-    m_tryButton->setObjectName(QStringLiteral("tryButton"));
-    m_tryButton->setToolTip(
-        QStringLiteral("Connect to the station for a few seconds and say what it sends"));
-    m_ui.buttonsLayout->insertWidget(m_ui.buttonsLayout->indexOf(m_ui.nowButton), m_tryButton);
-    m_tried->setObjectName(QStringLiteral("tryResult"));
-    m_tried->setTextFormat(Qt::PlainText); // a station's title
-    m_tried->setWordWrap(true);
-    m_tried->hide();
-    m_ui.editorLayout->insertWidget(m_ui.editorLayout->indexOf(m_ui.problemMessage) + 1, m_tried);
-    QObject::connect(m_tryButton, &QPushButton::clicked, this, &RecordingEditor::tryStation);
-}
-
 void RecordingEditor::tryStation()
 {
     m_probe = std::make_unique<StationProbe>();
     QObject::connect(m_probe.get(), &StationProbe::finished, this, &RecordingEditor::showTried);
-    m_tryButton->setEnabled(false);
-    m_tried->setText(QStringLiteral("Trying the station for up to ten seconds\u2026"));
-    m_tried->show();
+    m_ui.tryButton->setEnabled(false);
+    m_ui.tryResult->setText(QStringLiteral("Trying the station for up to ten seconds\u2026"));
+    m_ui.tryResult->show();
     m_probe->start(trim(m_ui.stationField->text()));
 }
 
@@ -410,8 +395,8 @@ void RecordingEditor::showTried(const ProbeReport &report)
 {
     // The probe is inside its own signal: it goes once that returns.
     m_probe.release()->deleteLater();
-    m_tryButton->setEnabled(true);
-    m_tried->setText(report.sentence());
+    m_ui.tryButton->setEnabled(true);
+    m_ui.tryResult->setText(report.sentence());
 }
 
 void RecordingEditor::clearWeekday(int index)

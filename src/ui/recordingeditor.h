@@ -94,7 +94,6 @@ private:
     std::optional<Problem> check(const QString &name, const QString &station) const;
     void showProblem(const std::optional<Problem> &problem);
     void showNothing();
-    void addTryControls();
     void showTried(const ProbeReport &report);
     void setEditing(bool editing);
     void showLog();
@@ -118,7 +117,5 @@ private:
     bool m_selecting = false;              // the editor moves the overview's selection
     QAction *m_mark;                       // a child: the warning sign in a refused field
     QLineEdit *m_marked = nullptr;         // the field that shows it
-    QPushButton *m_tryButton;              // a child of the window's buttons
-    QLabel *m_tried;                       // a child: what Try found
     std::unique_ptr<StationProbe> m_probe; // while a try runs
 };

@@ -15,6 +15,7 @@
 #include "ui/alerts.h"
 #include "ui/mainwindow.h"
 #include "ui/savequestion.h"
+#include "widgetsnapshot.h"
 
 using namespace Qt::StringLiterals;
 using Settings = RecordingSettings;
@@ -110,6 +111,7 @@ private Q_SLOTS:
     {
         m_now = QDateTime(QDate(2026, 12, 2), QTime(9, 0));
         m_answer = AlertAnswer::Default;
+        QLocale::setDefault(QLocale(u"en_GB"_s)); // a 24-hour clock unless a row says otherwise
     }
 
     void bindsEveryField_data()
@@ -594,6 +596,17 @@ private Q_SLOTS:
                  u"<b>Jazz</b> FM|"_s + live + u"|Smooth jazz"_s);
         QVERIFY(storedList().contains(live.toUtf8()));
         QTRY_VERIFY(directory.requests().last().requestLine.startsWith("GET /json/url/7 "));
+    }
+
+    // What the window and Find Station offer, as a user meets them.
+    void showsItsControls()
+    {
+        open(u"a|b"_s);
+        pick(1);
+        QVERIFY(WidgetSnapshot::matches(WidgetSnapshot::of(m_window.get()), u"window"_s));
+        ctl<QAbstractButton>(u"findButton"_s)->click();
+        auto *dialog = m_window->findChild<QDialog *>();
+        QVERIFY(WidgetSnapshot::matches(WidgetSnapshot::of(dialog), u"findstation"_s));
     }
 
     void writesTheAutostartEntry()
