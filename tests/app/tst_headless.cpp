@@ -202,6 +202,30 @@ private Q_SLOTS:
         QVERIFY2(told.startsWith(printed), qPrintable(told));
         QCOMPARE(fileContents(listPath()), list);
     }
+
+    // Try from a terminal: what the station sends, its title kept from
+    // steering the terminal; exit code 1 when no audio came.
+    void probesAStation()
+    {
+        StationSimulator station;
+        QVERIFY(station.start());
+        StationSimulator::Route live = StationSimulator::Route::stream("ICY 200 OK", 8192);
+        live.titles = {"A\x1b[2J - Song"};
+        station.setRoute("/live", live);
+        for (const QString &path : {u"/live"_s, u"/gone"_s}) {
+            QProcess skyvane;
+            start(skyvane, {u"--probe"_s, station.url(path)});
+            QTRY_VERIFY_WITH_TIMEOUT(skyvane.state() == QProcess::NotRunning, 20000);
+            const QString told = QString::fromUtf8(skyvane.readAllStandardOutput());
+            QCOMPARE(skyvane.exitCode(), int(path == u"/gone"_s));
+            QVERIFY2(
+                told.endsWith(
+                    path == u"/gone"_s
+                        ? u"problem: The station closed the connection without sending audio\n"_s
+                        : u"title: A\\x1B[2J - Song\n"_s),
+                qPrintable(told));
+        }
+    }
 };
 
 SKYVANE_TEST_GUILESS_MAIN(TestHeadless)

@@ -23,6 +23,7 @@
 #include "ui/recordingsortmodel.h"
 #include "ui/recordingtablemodel.h"
 #include "ui/relativetime.h"
+#include "ui/savequestion.h"
 #include "ui/trayicon.h"
 #include "ui/traytext.h"
 
@@ -272,6 +273,28 @@ private Q_SLOTS:
         });
         runAlert(nullptr, Alert{text, text, {}, {}});
         QCOMPARE(plain, 2);
+
+        // The question before quitting with unsaved edits: Enter saves, Escape
+        // cancels, and Discard is a click away.
+        QStringList asked;
+        for (const int key : {int(Qt::Key_Return), int(Qt::Key_Escape), 0}) {
+            QTimer::singleShot(0, &model, [&asked, key] {
+                auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+                for (const QLabel *label : box->findChildren<QLabel *>())
+                    if (label->textFormat() == Qt::PlainText && !label->text().isEmpty())
+                        asked += label->text();
+                asked += box->windowTitle();
+                key ? QTest::keyClick(box, Qt::Key(key))
+                    : box->button(QMessageBox::Discard)->click();
+            });
+            asked += QString::number(int(askToSave(nullptr, text)));
+        }
+        QStringList expected;
+        for (const SaveAnswer answer : {SaveAnswer::Save, SaveAnswer::Cancel, SaveAnswer::Discard})
+            expected << u"Save the changes to “%1” before quitting?"_s.arg(text)
+                     << u"Your changes are lost if you don't save them."_s << u"Skyvane"_s
+                     << QString::number(int(answer));
+        QCOMPARE(asked, expected);
     }
 
     void notifiesCaptures_data()
