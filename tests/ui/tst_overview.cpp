@@ -280,9 +280,10 @@ private Q_SLOTS:
         for (const int key : {int(Qt::Key_Return), int(Qt::Key_Escape), 0}) {
             QTimer::singleShot(0, &model, [&asked, key] {
                 auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-                for (const QLabel *label : box->findChildren<QLabel *>())
+                for (const QLabel *label : box->findChildren<QLabel *>()) {
                     if (label->textFormat() == Qt::PlainText && !label->text().isEmpty())
                         asked += label->text();
+                }
                 asked += box->windowTitle();
                 key ? QTest::keyClick(box, Qt::Key(key))
                     : box->button(QMessageBox::Discard)->click();
