@@ -207,10 +207,13 @@ private Q_SLOTS:
                   "local p = os.getenv('HOME') .. '/out' error(table.concat({select(2, io.open(p, "
                   "'a')), select(2, io.open(p, 'r+')), select(2, pcall(io.output, p)), select(2, "
                   "os.remove(p)), (select(2, os.rename(..., p))), select(2, "
-                  "io.open(skyvane.music_folder() .. '/../out', 'w')), select(2, skyvane.tag(p, "
+                  "io.open(skyvane.music_folder() .. '/../out', 'w')), select(2, "
+                  "io.open(skyvane.music_folder() .. '/..', 'a')), select(2, "
+                  "io.open(skyvane.music_folder() .. '/.', 'a')), select(2, skyvane.tag(p, "
                   "{})), select(2, skyvane.make_folder(p .. '/d'))}, '|'), 0)",
                   u":2: "_s + QStringList(5, home + u"/out"_s + outside).join(u'|') + u'|' + home +
-                      u"/Music/../out"_s + outside + u'|' + outside.mid(2) +
+                      u"/Music/../out"_s + outside + u'|' + home + u"/Music/.."_s + outside + u'|' +
+                      home + u"/Music/."_s + outside + u'|' + outside.mid(2) +
                       u"|cannot create the folder "_s + home + u"/out/d"_s + outside);
         // A link as the last part of the path or on the way to it.
         scriptRow("escaping by links",
