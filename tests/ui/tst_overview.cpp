@@ -143,6 +143,21 @@ private Q_SLOTS:
         QCOMPARE(model.index(0, 0).data(Qt::FontRole).value<QFont>().bold(), run == u"live"_s);
         QVERIFY2(cells.join(u'|').startsWith(shown), qPrintable(cells.join(u'|')));
         QCOMPARE(changed.isEmpty(), run == u"no day"_s); // a disabled row stays as it was
+        // Tooltips give the whole date, and the whole outcome.
+        const auto tip = [&model](int column) {
+            QTextDocument shownTip;
+            shownTip.setHtml(model.index(0, column).data(Qt::ToolTipRole).toString());
+            return shownTip.toPlainText();
+        };
+        QCOMPARE(tip(RecordingTableModel::NextStart).startsWith(u"Ends "_s), run == u"live"_s);
+        QCOMPARE(tip(RecordingTableModel::NextStart).contains(u"2026"_s), run != u"no day"_s);
+        QCOMPARE(tip(RecordingTableModel::LastResult).contains(u"\nRecording failed: Could not"_s),
+                 shown.contains(u"|Could not connect"_s));
+        // Relative times are shown anew as they age.
+        changed.clear();
+        model.findChild<QTimer *>(u"relativeTimes"_s)->start(1);
+        QTRY_VERIFY(!changed.isEmpty());
+        QCOMPARE(changed.last().at(1).toModelIndex().column(), int(RecordingTableModel::NextStart));
         recording->stopCapture();
     }
 
