@@ -8,12 +8,10 @@
 #include "directory/directoryclient.h"
 #include "directory/directorystation.h"
 
-class QLabel;
 class StationProbe;
-class QLineEdit;
-class QPushButton;
-class QSpinBox;
-class QTableWidget;
+namespace Ui {
+class StationSearchForm;
+}
 
 // Finds a station in the community radio directory without knowing its
 // address: a name, narrowed by tag, country, language, codec and bitrate; the
@@ -42,23 +40,11 @@ private:
     void choose();
     void tryChosen();
 
+    std::unique_ptr<Ui::StationSearchForm> m_ui;
     DirectoryClient m_client;
     QList<DirectoryStation> m_found;
     DirectoryStation m_chosen;
-    QLineEdit *m_name;
-    QLineEdit *m_tag;
-    QLineEdit *m_country;
-    QLineEdit *m_language;
-    QLineEdit *m_codec;
-    QSpinBox *m_minBitrate;
-    QPushButton *m_searchButton;
-    QPushButton *m_cancelButton;
-    QPushButton *m_addButton;
-    QPushButton *m_tryButton;
-    QPushButton *m_moreButton;
     StationFilter m_filter;                // of the search shown, its next page's offset
     bool m_pageFull = false;               // the last page came full: there may be more
     std::unique_ptr<StationProbe> m_probe; // while a try runs
-    QTableWidget *m_results;
-    QLabel *m_status;
 };
