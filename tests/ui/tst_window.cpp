@@ -276,6 +276,8 @@ private Q_SLOTS:
             names.append(entry[u"name"].toString());
         QCOMPARE(names.join(u'|') + u" / "_s + shownBy({u"nameField"_s, u"artistField"_s}), after);
         QCOMPARE(storedList().contains("Edited"), command == u"new"_s || command == u"clone"_s);
+        if (command == u"new"_s) // its station is the first thing to type
+            QCOMPARE(m_window->focusWidget(), ctl(u"stationField"_s));
         QCOMPARE(ctl(u"emptyState"_s)->isHidden(), !m_window->list().isEmpty());
     }
 
@@ -650,6 +652,9 @@ private Q_SLOTS:
         auto *option = m_window->findChild<QAction *>(u"autostartAction"_s);
         option->setChecked(true);
         QVERIFY(fileContents(Autostart::entryPath()).contains("\nExec=skyvane --minimized\n"));
+        open(u"a"_s); // the option shows what the desktop will do
+        option = m_window->findChild<QAction *>(u"autostartAction"_s);
+        QVERIFY(option->isChecked());
         option->setChecked(false);
         QVERIFY(!QFile::exists(Autostart::entryPath()));
     }
