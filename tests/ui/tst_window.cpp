@@ -15,7 +15,6 @@
 #include "ui/alerts.h"
 #include "ui/mainwindow.h"
 #include "ui/savequestion.h"
-#include "widgetsnapshot.h"
 
 using namespace Qt::StringLiterals;
 using Settings = RecordingSettings;
@@ -633,17 +632,6 @@ private Q_SLOTS:
         QCOMPARE(status->text(), u"The search was stopped."_s);
         QVERIFY(button(u"&Search"_s)->isEnabled() && !button(u"Stop Searching"_s)->isEnabled());
         QCOMPARE(dialog->findChild<QTableWidget *>()->rowCount(), 0);
-    }
-
-    // What the window and Find Station offer, as a user meets them.
-    void showsItsControls()
-    {
-        open(u"a|b"_s);
-        pick(1);
-        QVERIFY(WidgetSnapshot::matches(WidgetSnapshot::of(m_window.get()), u"window"_s));
-        ctl<QAbstractButton>(u"findButton"_s)->click();
-        auto *dialog = m_window->findChild<QDialog *>();
-        QVERIFY(WidgetSnapshot::matches(WidgetSnapshot::of(dialog), u"findstation"_s));
     }
 
     void writesTheAutostartEntry()
