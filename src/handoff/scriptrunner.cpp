@@ -47,7 +47,6 @@ int addPosition(lua_State *L)
             lua_pushfstring(L, "%s:%d: %s", frame.short_src, frame.currentline, message);
         return 1;
     }
-    lua_settop(L, 1);
     return 1;
 }
 
@@ -98,26 +97,14 @@ int callInScript(lua_State *L)
     return 1;
 }
 
+// A handler's result is read only as text: a note for the log.
 QVariant valueAt(lua_State *L, int index)
 {
-    switch (lua_type(L, index)) {
-    case LUA_TNONE:
-    case LUA_TNIL:
+    if (lua_type(L, index) != LUA_TSTRING)
         return {};
-    case LUA_TBOOLEAN:
-        return bool(lua_toboolean(L, index));
-    case LUA_TNUMBER:
-        if (lua_isinteger(L, index))
-            return qint64(lua_tointeger(L, index));
-        return double(lua_tonumber(L, index));
-    case LUA_TSTRING: {
-        size_t length = 0;
-        const char *text = lua_tolstring(L, index, &length);
-        return QString::fromUtf8(text, qsizetype(length));
-    }
-    default:
-        return QString::fromUtf8(luaL_typename(L, index));
-    }
+    size_t length = 0;
+    const char *text = lua_tolstring(L, index, &length);
+    return QString::fromUtf8(text, qsizetype(length));
 }
 
 // Lua shortens a long file name in its messages to "..." and the name's tail;
@@ -192,7 +179,6 @@ bool ScriptRunner::loadFile(const QString &path, QString &errorInfo)
 void ScriptRunner::unload()
 {
     m_state.reset();
-    m_path.clear();
 }
 
 std::optional<QVariant> ScriptRunner::callHandler(const QString &handlerName,

@@ -59,9 +59,10 @@ public:
     void unload();
 
     // Calls the script's global function handlerName with the arguments in
-    // order. Gives the handler's first result (an invalid QVariant for nil or
-    // none), or nothing when the function is missing or raised an error; then
-    // errorInfo holds the message with the script's file and line.
+    // order. Gives the handler's first result when it is text (an invalid
+    // QVariant for anything else), or nothing when the function is missing or
+    // raised an error; then errorInfo holds the message with the script's file
+    // and line.
     std::optional<QVariant> callHandler(const QString &handlerName,
                                         const QList<ScriptArgument> &arguments, QString &errorInfo);
 

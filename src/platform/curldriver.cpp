@@ -47,8 +47,7 @@ CurlDriver *CurlDriver::existing()
 
 CurlDriver::FileDescriptor::~FileDescriptor()
 {
-    if (value >= 0)
-        ::close(value);
+    ::close(value); // instance() makes a driver only with a valid one
 }
 
 CurlDriver::CurlDriver(CurlMultiPtr multi, CurlSlistPtr aliases, int epoll, QObject *parent)
@@ -70,8 +69,7 @@ CurlDriver::CurlDriver(CurlMultiPtr multi, CurlSlistPtr aliases, int epoll, QObj
 
 CurlDriver::~CurlDriver()
 {
-    if (s_driver == this)
-        s_driver = nullptr;
+    s_driver = nullptr; // the one instance() made
     // Transfers still alive now belong to a closing application: they keep their
     // handles, which no longer belong to any multi handle.
     curl_multi_setopt(m_multi.get(), CURLMOPT_SOCKETFUNCTION,

@@ -188,16 +188,6 @@ void HttpTransfer::cancel()
         driver->detach(d->easy.get());
 }
 
-bool HttpTransfer::isCancelled() const
-{
-    return d->cancelled;
-}
-
-QString HttpTransfer::url() const
-{
-    return d->url;
-}
-
 bool HttpTransfer::Private::configure(const Request &request, const QByteArray &startUrl,
                                       curl_slist *aliases)
 {

@@ -68,9 +68,6 @@ public:
     // Stops the transfer; no signal is emitted after this returns, even when
     // it is called from a slot connected to one of the transfer's signals.
     void cancel();
-    bool isCancelled() const;
-
-    QString url() const; // the URL currently being fetched (after redirects)
 
 Q_SIGNALS:
     // All on the main thread, in this order: redirected (0..n times, each before

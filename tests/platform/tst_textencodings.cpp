@@ -19,6 +19,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("expected");
         QTest::newRow("utf-8") << "efbbbf00f09f8eb5"_ba << TextEncodings::utf8 << u"\uFEFF\0🎵"_s;
         QTest::newRow("windows latin 1") << "80002035"_ba << 0x0500u << u"€\0 5"_s;
+        QTest::newRow("one byte") << "80"_ba << 0x0500u << u"€"_s;
         QTest::newRow("utf-16 big-endian, mark") << "feff005200e9"_ba << 0x0100u << u"\uFEFFRé"_s;
         QTest::newRow("cut utf-8") << "0061c3"_ba << TextEncodings::utf8 << u"\0a\u00C3"_s;
         QTest::newRow("unknown number") << "e974e9"_ba << 12345u << u"été"_s;
