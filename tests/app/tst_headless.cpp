@@ -165,66 +165,56 @@ private Q_SLOTS:
         QCOMPARE(tracks.entryList({u"Due Now_*"_s}, QDir::Files).size(), fileLimit > 0 ? 0 : 1);
     }
 
-    // A directory search from a terminal, against a directory on 127.0.0.1:
-    // a station a line, best first, and an exit code that says how it went.
-    void searchesTheDirectory_data()
+    // A directory search and Try from a terminal, against a directory and a
+    // station on 127.0.0.1 ("%1"): a station a line, best first, a station's
+    // title kept from steering the terminal, and an exit code that says how it went.
+    void answersATerminal_data()
     {
-        QTest::addColumn<QByteArray>("answer"); // "": nothing listens
+        QTest::addColumn<QString>("arguments");
+        QTest::addColumn<QByteArray>("answer"); // the directory's; "": none
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("printed"); // standard output, then error
-        QTest::newRow("found") << QByteArray("[{\"stationuuid\": \"1\", \"name\": \"Jazz\\tFM\", "
+        const QString search = u"--search jazz --directory %1"_s;
+        QTest::newRow("found") << search
+                               << QByteArray("[{\"stationuuid\": \"1\", \"name\": \"Jazz\\tFM\", "
                                              "\"url\": \"http://a/\", \"codec\": \"MP3\", "
                                              "\"bitrate\": 128, \"countrycode\": \"de\"}]")
                                << 0 << u"Jazz FM\tMP3\t128\tDE\thttp://a/\n"_s;
-        QTest::newRow("none") << QByteArray("[]") << 1 << QString();
+        QTest::newRow("none") << search << QByteArray("[]") << 1 << QString();
         QTest::newRow("unreachable")
-            << QByteArray() << 2 << u"skyvane: The directory could not be reached: "_s;
+            << u"--search jazz --directory http://127.0.0.1:9"_s << QByteArray() << 2
+            << u"skyvane: The directory could not be reached: "_s;
+        QTest::newRow("tried")
+            << u"--probe %1/live"_s << QByteArray() << 0
+            << u"url: %1/live\ncodec: MP3\ntitles: yes\ntitle: A\\x1B[2J - Song\n"_s;
+        QTest::newRow("tried, no audio")
+            << u"--probe %1/gone"_s << QByteArray() << 1
+            << u"url: %1/gone\nproblem: The station closed the connection without sending audio\n"_s;
     }
-    void searchesTheDirectory()
+    void answersATerminal()
     {
+        QFETCH(QString, arguments);
         QFETCH(QByteArray, answer);
         QFETCH(int, exitCode);
         QFETCH(QString, printed);
-        StationSimulator directory;
-        QVERIFY(directory.start());
-        const QString base = answer.isEmpty() ? u"http://127.0.0.1:9"_s : directory.url(u"");
-        directory.setRoute(
+        StationSimulator station;
+        QVERIFY(station.start());
+        station.setRoute(
             "/json/stations/search?name=jazz&hidebroken=true&order=votes&"
             "reverse=true&offset=0&limit=50",
             StationSimulator::Route::page("HTTP/1.1 200 OK", "application/json", answer));
+        StationSimulator::Route live = StationSimulator::Route::stream("ICY 200 OK", 8192);
+        live.titles = {"A\x1b[2J - Song"};
+        station.setRoute("/live", live);
         const QByteArray list = fileContents(listPath()); // never touched
         QProcess skyvane;
-        start(skyvane, {u"--search"_s, u"jazz"_s, u"--directory"_s, base});
+        start(skyvane, arguments.replace(u"%1"_s, station.url(u"")).split(u' '));
         QTRY_VERIFY_WITH_TIMEOUT(skyvane.state() == QProcess::NotRunning, 20000);
         QCOMPARE(skyvane.exitCode(), exitCode);
         const QString told =
             QString::fromUtf8(skyvane.readAllStandardOutput() + skyvane.readAllStandardError());
-        QVERIFY2(told.startsWith(printed), qPrintable(told));
+        QVERIFY2(told.startsWith(printed.replace(u"%1"_s, station.url(u""))), qPrintable(told));
         QCOMPARE(fileContents(listPath()), list);
-    }
-
-    // Try from a terminal: what the station sends, its title kept from
-    // steering the terminal; exit code 1 when no audio came.
-    void probesAStation()
-    {
-        StationSimulator station;
-        QVERIFY(station.start());
-        StationSimulator::Route live = StationSimulator::Route::stream("ICY 200 OK", 8192);
-        live.titles = {"A\x1b[2J - Song"};
-        station.setRoute("/live", live);
-        for (const QString &path : {u"/live"_s, u"/gone"_s}) {
-            QProcess skyvane;
-            start(skyvane, {u"--probe"_s, station.url(path)});
-            QTRY_VERIFY_WITH_TIMEOUT(skyvane.state() == QProcess::NotRunning, 20000);
-            const QString told = QString::fromUtf8(skyvane.readAllStandardOutput());
-            QCOMPARE(skyvane.exitCode(), int(path == u"/gone"_s));
-            QVERIFY2(
-                told.endsWith(
-                    path == u"/gone"_s
-                        ? u"problem: The station closed the connection without sending audio\n"_s
-                        : u"title: A\\x1B[2J - Song\n"_s),
-                qPrintable(told));
-        }
     }
 };
 

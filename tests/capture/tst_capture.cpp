@@ -228,23 +228,13 @@ private Q_SLOTS:
             << live
             << u"url: %1|codec: MP3|bitrate: 96 kbit/s|titles: yes|title: Artist - Song"_s.arg(
                    live);
-        // Playlists that lead to playlists, as many as a capture follows, and one more.
-        QString list = live;
-        for (int depth = 1; depth <= 11; ++depth) {
-            const QByteArray path = "/try" + QByteArray::number(depth) + ".pls";
-            m_station->setRoute(
-                path, Route::page("HTTP/1.0 200 OK", "audio/x-scpls", "File1=" + list.toUtf8()));
-            list = m_station->url(QString::fromLatin1(path));
-            if (depth == 10)
-                QTest::newRow("through ten playlists")
-                    << list
-                    << u"url: %1|codec: MP3|bitrate: 96 kbit/s|titles: yes|title: Artist - Song"_s
-                           .arg(live);
-        }
-        QTest::newRow("eleven playlists") // the last one reached
+        const QString list = m_station->url(u"/try.pls"_s);
+        m_station->setRoute(
+            "/try.pls", Route::page("HTTP/1.0 200 OK", "audio/x-scpls", "File1=" + live.toUtf8()));
+        QTest::newRow("through a playlist")
             << list
-            << u"url: %1|problem: Too many redirects and playlists"_s.arg(
-                   m_station->url(u"/try1.pls"_s));
+            << u"url: %1|codec: MP3|bitrate: 96 kbit/s|titles: yes|title: Artist - Song"_s.arg(
+                   live);
         // An Ogg station names its song in the stream; the address it moved to is shown.
         const QString ogg = serve(
             "/ogg", Route::page("HTTP/1.0 200 OK", "application/ogg",
