@@ -288,8 +288,8 @@ private Q_SLOTS:
         const QString closed = u"Connection closed by the station"_s;
         Route live = stream(8192, 300000, 5000, {"Artist - First"});
         live.headerFields.append(qMakePair(QByteArray("icy-genre"), QByteArray("Jazz")));
-        QTest::newRow("made title, closed by the station")
-            << serve("/live", live) << 0
+        QTest::newRow("made title, moved, closed by the station")
+            << serve("/moved", Route::redirect(301, serve("/live", live).toUtf8())) << 0
             << u"interval is 8192\nShoutcast genre is Jazz\nGot shoutcast data: "
                u"StreamTitle='Artist - First';\nConnection closed by the station\nRecording ended"_s
             // The end of a file with a made title cuts its last interval.

@@ -362,6 +362,7 @@ private Q_SLOTS:
         QCOMPARE(shownBy(week), u"1|1|0|1|1|1|1"_s); // started on a Wednesday
         auto *status = ctl<QLabel>(u"captureStatus"_s);
         QTRY_VERIFY(status->text().startsWith(u"End of "_s + hostile + u" · 0:00:00 recorded"_s));
+        QTRY_VERIFY(!status->text().endsWith(u" 0 bytes"_s)); // the figures follow
         QCOMPARE(log->toPlainText(), live->logText());
         QVERIFY(log->textCursor().atEnd());
         QCOMPARE(log->verticalScrollBar()->value(), log->verticalScrollBar()->maximum());
@@ -512,7 +513,9 @@ private Q_SLOTS:
             overview->visualRect(overview->model()->index(1, 0)).center());
         QCOMPARE(offered.join(u'|'), u"Record Now1|Stop0|Edit1|Clone1|Delete…1|Open Folder1"_s);
         QCOMPARE(m_window->editor().current()->name(), u"b"_s);
+        m_window->hide();
         m_window->showRecording(m_window->list().at(0));
+        QVERIFY(m_window->isVisible());
         QCOMPARE(m_window->editor().current()->name(), u"a"_s);
     }
 
