@@ -519,39 +519,6 @@ private Q_SLOTS:
         QCOMPARE(m_window->editor().current()->name(), u"a"_s);
     }
 
-    // Every name the help page marks as the window's (<span class="ui">) is a
-    // control, column, menu item or state the window shows under that name, and
-    // the page explains every state. The tray's menu is absent offscreen.
-    void helpPageNamesTheWindow()
-    {
-        open(u"a"_s);
-        const QStringList states =
-            u"Scheduled|Recording|Waiting to reconnect|Last run failed|Not scheduled"_s.split(u'|');
-        QStringList shown = states + u"Show Skyvane|Stop All Recordings|Quit Skyvane"_s.split(u'|');
-        for (const QObject *part : m_window->findChildren<QObject *>()) {
-            for (const char *property : {"text", "title", "placeholderText"}) {
-                const QString text = part->property(property).toString().remove(u'&');
-                shown << (text.endsWith(u':') ? text.chopped(1) : text);
-            }
-        }
-        const QAbstractItemModel *rows = ctl<QTableView>(u"overview"_s)->model();
-        for (int c = 0; c < rows->columnCount(); ++c)
-            shown << rows->headerData(c, Qt::Horizontal).toString();
-        static const QRegularExpression marked(u"<span class=\"ui\">(.*?)</span>"_s,
-                                               QRegularExpression::DotMatchesEverythingOption);
-        const QString page = QString::fromUtf8(
-            fileContents(QStringLiteral(SKYVANE_SOURCE_RESOURCES "/Skyvane Help/Skyvane.html")));
-        QStringList named, missing;
-        for (const auto &match : marked.globalMatch(page))
-            named << QTextDocumentFragment::fromHtml(match.captured(1)).toPlainText().simplified();
-        for (const QString &name : named + states) {
-            if (!shown.contains(name) || !named.contains(name))
-                missing << name;
-        }
-        QVERIFY2(missing.isEmpty(),
-                 qPrintable(u"Not both on the page and in the window: "_s + missing.join(u", "_s)));
-    }
-
     // Find Station: a search of a directory on 127.0.0.1, its words shown as
     // they are; the station found tried; the station taken becomes a stored
     // recording and a click.
