@@ -118,16 +118,15 @@ void TrackWriter::createFile()
 {
     closeFile();
     const QString trackFolder = folder();
-    bool madeFolder = false;
     for (int counter = 1; counter <= maxCounter; ++counter) {
         const QString fileName = TrackName::fitFileName(
             m_stem, m_kept + TrackName::counterSuffix(counter) + m_extension, maxFileNameBytes);
         m_track.path = trackFolder + u'/' + fileName;
         const QByteArray path = QFile::encodeName(m_track.path);
         m_fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        // The folder is made when it is missing, not tried at every track.
-        if (m_fd < 0 && errno == ENOENT && !madeFolder) {
-            madeFolder = true;
+        // The folder is made when it is missing; if that fails, the second
+        // open's ENOENT ends the loop below.
+        if (m_fd < 0 && errno == ENOENT) {
             QDir().mkpath(trackFolder);
             m_fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         }

@@ -73,13 +73,6 @@ class TestWindow : public QObject
         }
         return shown.join(u'|');
     }
-    static QPushButton *buttonOf(const QWidget *dialog, const QString &text)
-    {
-        QPushButton *match = nullptr;
-        for (QPushButton *each : dialog->findChildren<QPushButton *>())
-            match = each->text() == text ? each : match;
-        return match;
-    }
     // Picks a row of the overview, as the arrow keys do.
     void pick(int row)
     {
@@ -394,20 +387,6 @@ private Q_SLOTS:
         live->stopCapture();
     }
 
-    // Stop ends the wait before a resume, and the regular start is planned.
-    void stopsTheWaitToReconnect()
-    {
-        open(u"Gone"_s, [](Settings &s) { s.reconnect = true; });
-        ctl<QAbstractButton>(u"nowButton"_s)->click();
-        Recording *recording = m_window->list().at(0);
-        QTRY_COMPARE(recording->state(), Recording::State::WaitingToReconnect);
-        QVERIFY(ctl<QLabel>(u"captureStatus"_s)->text().startsWith(u"Waiting to reconnect"_s));
-        ctl<QAbstractButton>(u"stopButton"_s)->click();
-        QCOMPARE(recording->state(), Recording::State::Failed);
-        QVERIFY(recording->logText().contains(u"Stopped by user\nNext recording is at"_s));
-        QCOMPARE(recording->nextStart(), QDateTime(m_now.date(), QTime(10, 0)));
-    }
-
     // Closing without a tray, or the tray's Quit: the questions asked, whether
     // it closed, and what the list file then holds. The recording is scheduled.
     void closesTheWindow_data()
@@ -541,7 +520,12 @@ private Q_SLOTS:
         m_window->setDirectoryUrl(QUrl(directory.url(u"")));
         ctl<QAbstractButton>(u"findButton"_s)->click();
         auto *dialog = m_window->findChild<QDialog *>();
-        const auto button = [dialog](const QString &text) { return buttonOf(dialog, text); };
+        const auto button = [dialog](const QString &text) {
+            QPushButton *match = nullptr;
+            for (QPushButton *each : dialog->findChildren<QPushButton *>())
+                match = each->text() == text ? each : match;
+            return match;
+        };
         const auto press = [button](const QString &text) { button(text)->click(); };
         dialog->findChild<QLineEdit *>(u"searchName"_s)->setText(u"jazz"_s);
         QTest::keyClick(dialog->findChild<QLineEdit *>(u"searchName"_s), Qt::Key_Return);
@@ -558,50 +542,6 @@ private Q_SLOTS:
                  u"<b>Jazz</b> FM|"_s + live + u"|Smooth jazz"_s);
         QVERIFY(storedList().contains(live.toUtf8()));
         QTRY_VERIFY(directory.requests().last().requestLine.startsWith("GET /json/url/7 "));
-    }
-
-    // More Results asks for the next page while the last one came full; Stop
-    // Searching gives up on a directory that does not answer.
-    void pagesAndStopsASearch()
-    {
-        open(u"a"_s);
-        StationSimulator directory;
-        QVERIFY(directory.start());
-        const auto answer = [&directory](const QByteArray &name, int offset, int count) {
-            QByteArrayList found;
-            for (int i = 0; i < count; ++i)
-                found.append("{\"stationuuid\": \"" + QByteArray::number(offset + i) +
-                             "\", \"name\": \"S\", \"url\": \"http://a/\"}");
-            StationSimulator::Route page = StationSimulator::Route::page(
-                "HTTP/1.1 200 OK", "application/json", '[' + found.join(',') + (count ? "]" : ""));
-            page.stallAfterAudio = count ? std::nullopt : std::optional<qint64>(0);
-            directory.setRoute("/json/stations/search?name=" + name +
-                                   "&hidebroken=true&order=votes&reverse=true&offset=" +
-                                   QByteArray::number(offset) + "&limit=50",
-                               page);
-        };
-        answer("s", 0, 50);
-        answer("s", 50, 1);
-        answer("slow", 0, 0);
-        m_window->setDirectoryUrl(QUrl(directory.url(u"")));
-        ctl<QAbstractButton>(u"findButton"_s)->click();
-        auto *dialog = m_window->findChild<QDialog *>();
-        const auto button = [dialog](const QString &text) { return buttonOf(dialog, text); };
-        auto *name = dialog->findChild<QLineEdit *>(u"searchName"_s);
-        auto *status = dialog->findChild<QLabel *>(u"searchStatus"_s);
-        name->setText(u"s"_s);
-        button(u"&Search"_s)->click();
-        QTRY_COMPARE(status->text(), u"50 stations, the best voted first."_s);
-        button(u"&More Results"_s)->click();
-        QTRY_COMPARE(status->text(), u"51 stations, the best voted first."_s);
-        QVERIFY(!button(u"&More Results"_s)->isEnabled()); // that page was not full
-        name->setText(u"slow"_s);
-        button(u"&Search"_s)->click();
-        QVERIFY(!button(u"&Search"_s)->isEnabled());
-        button(u"Stop Searching"_s)->click();
-        QCOMPARE(status->text(), u"The search was stopped."_s);
-        QVERIFY(button(u"&Search"_s)->isEnabled() && !button(u"Stop Searching"_s)->isEnabled());
-        QCOMPARE(dialog->findChild<QTableWidget *>()->rowCount(), 0);
     }
 
     void writesTheAutostartEntry()
