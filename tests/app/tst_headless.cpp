@@ -38,9 +38,7 @@ bool writeDueList(StationSimulator &station)
     // Out of a minute's last seconds, so the start is still due when the list is read.
     while (QTime::currentTime().second() >= 55)
         QTest::qWait(500);
-    QFile list(listPath());
-    if (!station.start() || !QDir().mkpath(QFileInfo(list).path()) ||
-        !list.open(QIODevice::WriteOnly))
+    if (!station.start())
         return false;
     const QByteArray json =
         QStringLiteral("[{\"name\": \"Due Now\", \"url\": \"%1\", \"daily\": true, \"playList\": "
@@ -48,7 +46,7 @@ bool writeDueList(StationSimulator &station)
             .arg(station.url(u"/live"))
             .arg(QTime::currentTime().msecsSinceStartOfDay() / 60000)
             .toUtf8();
-    return list.write(json) == json.size();
+    return !writeFile(listPath(), json).isEmpty();
 }
 
 // A window start opens offscreen; any other start must not need a display.
@@ -187,9 +185,6 @@ private Q_SLOTS:
         QTest::newRow("tried")
             << u"--probe %1/live"_s << QByteArray() << 0
             << u"url: %1/live\ncodec: MP3\ntitles: yes\ntitle: A\\x1B[2J - Song\n"_s;
-        QTest::newRow("tried, no audio")
-            << u"--probe %1/gone"_s << QByteArray() << 1
-            << u"url: %1/gone\nproblem: The station closed the connection without sending audio\n"_s;
     }
     void answersATerminal()
     {
