@@ -95,8 +95,6 @@ RecordingEditor::RecordingEditor(Ui::SkyvaneWindow &ui, RecordingList &list, QWi
     warning.setColor(QPalette::WindowText,
                      dark ? QColor(0xff, 0x7b, 0x72) : QColor(0xc0, 0x1c, 0x28));
     m_ui.problemMessage->setPalette(warning);
-    // Lines are only ever added or the whole log shown anew: nothing to undo.
-    m_ui.log->setUndoRedoEnabled(false);
     QObject::connect(m_ui.overview->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
                      &RecordingEditor::rowPicked);
 
