@@ -55,7 +55,6 @@ CurlDriver::CurlDriver(CurlMultiPtr multi, CurlSlistPtr aliases, int epoll, QObj
       m_epollNotifier(epoll, QSocketNotifier::Read)
 {
     connect(&m_epollNotifier, &QSocketNotifier::activated, this, &CurlDriver::onSocketsReady);
-    m_clock.start();
     m_timer.setSingleShot(true);
     // A coarse timer may fire early, and curl does not re-arm a timeout that it
     // finds not yet expired.
@@ -165,7 +164,7 @@ void CurlDriver::scheduleTimeout(long timeoutMs)
     // curl moves its deadline a little later on nearly every chunk, and each
     // restart of a Qt timer allocates. An earlier wake-up is kept instead:
     // onTimeout() asks curl for its deadline when it woke up too soon.
-    const qint64 due = m_clock.elapsed() + timeoutMs;
+    const auto due = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     if (m_timer.isActive() && m_timerDue <= due)
         return;
     m_timerDue = due;

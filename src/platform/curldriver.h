@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <unordered_set>
 #include <utility>
@@ -7,7 +8,6 @@
 
 #include <curl/curl.h>
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -108,8 +108,7 @@ private:
     CurlMultiPtr m_multi;
     CurlSlistPtr m_aliases;
     QTimer m_timer;
-    QElapsedTimer m_clock;
-    qint64 m_timerDue = 0; // on m_clock
+    std::chrono::steady_clock::time_point m_timerDue;
     FileDescriptor m_epoll;
     QSocketNotifier m_epollNotifier;
     std::unordered_set<curl_socket_t> m_sockets;
