@@ -674,6 +674,7 @@ void MainWindow::addBackgroundOptions()
         autostart->setChecked(Autostart::isEnabled());
     });
     auto *starts = new QAction(QStringLiteral("&Notify When Recordings Start"), this);
+    starts->setObjectName(QStringLiteral("notifyStartsAction"));
     starts->setCheckable(true);
     starts->setChecked(WindowSettings::notifyStarts());
     QObject::connect(starts, &QAction::toggled, this, [this](bool on) {

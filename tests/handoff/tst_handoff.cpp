@@ -13,7 +13,6 @@
 #include "testfiles.h"
 #include "handoff/handoffqueue.h"
 #include "handoff/scriptrunner.h"
-#include "handoff/tagwriter.h"
 #include "handoff/trackhandoff.h"
 #include "values/recordingsettings.h"
 #include "testmain.h"

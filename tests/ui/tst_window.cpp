@@ -545,13 +545,13 @@ private Q_SLOTS:
     void writesTheAutostartEntry()
     {
         open(u"a"_s);
-        auto *option = m_window->findChild<QAction *>(u"autostartAction"_s);
-        option->setChecked(true);
+        ctl<QAction>(u"autostartAction"_s)->setChecked(true);
+        ctl<QAction>(u"notifyStartsAction"_s)->setChecked(true);
         QVERIFY(fileContents(Autostart::entryPath()).contains("\nExec=skyvane --minimized\n"));
-        open(u"a"_s); // the option shows what the desktop will do
-        option = m_window->findChild<QAction *>(u"autostartAction"_s);
-        QVERIFY(option->isChecked());
-        option->setChecked(false);
+        open(u"a"_s); // the options show what the desktop will do, and what was chosen
+        QVERIFY(ctl<QAction>(u"autostartAction"_s)->isChecked());
+        QVERIFY(ctl<QAction>(u"notifyStartsAction"_s)->isChecked());
+        ctl<QAction>(u"autostartAction"_s)->setChecked(false);
         QVERIFY(!QFile::exists(Autostart::entryPath()));
     }
 
