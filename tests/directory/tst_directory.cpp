@@ -1,6 +1,5 @@
 // The directory's answers read as other people's data, and the addresses
 // Skyvane asks it for.
-#include <QSignalSpy>
 #include <QTest>
 
 #include "directory/directoryapi.h"
@@ -60,15 +59,6 @@ private Q_SLOTS:
         QCOMPARE(shown, read);
     }
 
-    void answersThatAreNotLists()
-    {
-        QString problem;
-        QVERIFY(DirectoryApi::stationsFromJson("{\"a\": 1}", &problem).isEmpty());
-        QCOMPARE(problem, u"the directory's answer is not a list of stations"_s);
-        QVERIFY(DirectoryApi::stationsFromJson(QByteArray(100, '['), &problem).isEmpty());
-        QVERIFY(problem.startsWith(u"the directory's answer is not JSON"_s));
-    }
-
     // Terms escaped, broken stations hidden, best voted first, one page.
     void makesAddresses()
     {
@@ -105,9 +95,12 @@ private Q_SLOTS:
         const QString unreached = u"The directory could not be reached: "_s;
         QTest::newRow("not found")
             << localhost << QByteArray() << unreached + u"it answered with status 404."_s;
-        QTest::newRow("not a list")
+        QTest::newRow("not JSON")
             << localhost << QByteArray("<html>")
             << u"The directory could not be searched: the directory's answer is not JSON"_s;
+        QTest::newRow("not a list") << localhost << QByteArray("{\"a\": 1}")
+                                    << u"The directory could not be searched: the directory's "
+                                       "answer is not a list of stations"_s;
         QTest::newRow("too large") << localhost << QByteArray(5 << 20, ' ')
                                    << unreached + u"its answer is larger than 4 MB."_s;
     }

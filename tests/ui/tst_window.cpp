@@ -520,6 +520,8 @@ private Q_SLOTS:
             "/json/stations/search?name=jazz&hidebroken=true&order=votes&reverse=true&offset=";
         directory.setRoute(search + "0&limit=50", json(found));
         directory.setRoute(search + "50&limit=50", json("[]"));
+        directory.setRoute(QByteArray(search).replace("jazz", "slow") + "0&limit=50",
+                           {.statusLine = "HTTP/1.1 200 OK", .stallAfterAudio = 0});
         directory.setRoute("/json/url/7", json("{}"));
         m_window->setDirectoryUrl(QUrl(directory.url(u"")));
         ctl<QAbstractButton>(u"findButton"_s)->click();
@@ -528,6 +530,10 @@ private Q_SLOTS:
             return dialog->findChild<QPushButton *>(name + u"Button"_s);
         };
         auto *status = dialog->findChild<QLabel *>(u"searchStatus"_s);
+        dialog->findChild<QLineEdit *>(u"searchName"_s)->setText(u"slow"_s);
+        button(u"search"_s)->click();
+        button(u"cancel"_s)->click(); // a directory that does not answer
+        QVERIFY(status->text() == u"The search was stopped." && button(u"search"_s)->isEnabled());
         dialog->findChild<QLineEdit *>(u"searchName"_s)->setText(u"jazz"_s);
         QTest::keyClick(dialog->findChild<QLineEdit *>(u"searchName"_s), Qt::Key_Return);
         QTRY_COMPARE(status->text(), u"50 stations, the best voted first."_s);
