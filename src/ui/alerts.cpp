@@ -37,8 +37,8 @@ AlertAnswer showMessageBox(QWidget *parent, const Alert &alert)
     box.setDefaultButton(defaultButton);
     box.setEscapeButton(defaultButton);
     box.exec();
-    return alternate && box.clickedButton() == alternate ? AlertAnswer::Alternate
-                                                         : AlertAnswer::Default;
+    // Escape counts as a click on the default button: some button was clicked.
+    return box.clickedButton() == alternate ? AlertAnswer::Alternate : AlertAnswer::Default;
 }
 
 AlertPresenter &presenter()

@@ -40,12 +40,9 @@ std::optional<QString> titleFromMozUrl(const QByteArray &payload)
         // Browsers send the UTF-16 of their own machine: little-endian here.
         units.append(char16_t(quint8(payload[i]) | (quint8(payload[i + 1]) << 8)));
     }
-    bool swapped = false;
-    if (!units.isEmpty() && (units.first() == 0xFEFF || units.first() == 0xFFFE)) {
-        swapped = units.first() == 0xFFFE;
-        units.removeFirst();
-    }
-    if (swapped) {
+    // A byte-order mark read backwards: the other machine's order. The mark
+    // itself stays on the URL's line, which is not read.
+    if (!units.isEmpty() && units.first() == 0xFFFE) {
         for (char16_t &unit : units)
             unit = char16_t((unit >> 8) | (unit << 8));
     }

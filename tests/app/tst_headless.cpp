@@ -178,7 +178,6 @@ private Q_SLOTS:
                                              "\"url\": \"http://a/\", \"codec\": \"MP3\", "
                                              "\"bitrate\": 128, \"countrycode\": \"de\"}]")
                                << 0 << u"Jazz FM\tMP3\t128\tDE\thttp://a/\n"_s;
-        QTest::newRow("none") << search << QByteArray("[]") << 1 << QString();
         QTest::newRow("unreachable")
             << u"--search jazz --directory http://127.0.0.1:9"_s << QByteArray() << 2
             << u"skyvane: The directory could not be reached: "_s;

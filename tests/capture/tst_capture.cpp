@@ -244,9 +244,6 @@ private Q_SLOTS:
             << quiet
             << u"url: %1|problem: The station closed the connection without sending audio"_s.arg(
                    quiet);
-        QTest::newRow("no address")
-            << u"http://"_s
-            << u"url: http://|problem: This is not a station's address: the address names no host"_s;
     }
     void probes()
     {

@@ -310,9 +310,11 @@ private Q_SLOTS:
         data.setText(u"http://a.example/"_s);
         if (!link.isEmpty())
             data.setUrls({QUrl(link.section(u"\r\n"_s, 0, 0))});
-        // A browser's text/x-moz-url: UTF-16 of this machine's byte order.
+        // A browser's text/x-moz-url: UTF-16, here marked and in the other byte order.
         if (link.contains(u'\n'))
-            data.setData(u"text/x-moz-url"_s, QStringEncoder(QStringEncoder::Utf16).encode(link));
+            data.setData(u"text/x-moz-url"_s,
+                         QStringEncoder(QStringEncoder::Utf16BE, QStringEncoder::Flag::WriteBom)
+                             .encode(link));
         QDragEnterEvent enter({}, Qt::CopyAction | Qt::MoveAction, &data, Qt::LeftButton,
                               Qt::NoModifier);
         QCoreApplication::sendEvent(m_window.get(), &enter);
