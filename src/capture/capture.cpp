@@ -20,7 +20,6 @@ constexpr int watchdogPeriodMs = 60 * 1000;
 constexpr int requestIdleTimeoutSeconds = 300;
 constexpr qint32 resumeThresholdMinutes = 15;
 // A station that sends us round in circles stops here.
-constexpr int maxHops = 10;
 constexpr qint64 bytesPerMegabyte = 1024 * 1024;
 
 QString headerListing(const HttpResponse &response)
@@ -115,10 +114,10 @@ void Capture::onRedirected(const QString &target)
 // Counts one more redirect or playlist followed; past the limit the capture ends.
 bool Capture::mayHop()
 {
-    if (++m_hops <= maxHops)
+    if (++m_hops <= StationProtocol::maxHops)
         return true;
     log(QStringLiteral("Too many redirects and playlists (more than %1), giving up\n")
-            .arg(maxHops));
+            .arg(StationProtocol::maxHops));
     fail(QStringLiteral("Too many redirects and playlists"));
     end();
     return false;

@@ -9,8 +9,6 @@
 
 namespace {
 
-// As many as a capture follows.
-constexpr int maxHops = 10;
 // Two frames of any bitrate a station sends, and an Ogg stream's first pages.
 constexpr qsizetype formatBytes = 16 * 1024;
 
@@ -99,8 +97,7 @@ void StationProbe::connectTo(const QString &url)
     HttpTransfer *transfer = m_transfer.get();
     QObject::connect(transfer, &HttpTransfer::redirected, this, [this](const QString &target) {
         m_report.url = target;
-        if (++m_hops > maxHops)
-            finish(QStringLiteral("Too many redirects and playlists"));
+        mayHop();
     });
     QObject::connect(transfer, &HttpTransfer::responseReceived, this, &StationProbe::onResponse);
     QObject::connect(transfer, &HttpTransfer::dataReceived, this, &StationProbe::onData);
@@ -132,15 +129,22 @@ void StationProbe::onFinished()
         return;
     }
     if (const std::optional<QString> target = PlaylistTarget::first(m_demuxer->heldBytes())) {
-        if (++m_hops > maxHops) {
-            finish(QStringLiteral("Too many redirects and playlists"));
+        if (!mayHop())
             return;
-        }
         m_transfer.reset();
         connectTo(*target);
         return;
     }
     finish(QStringLiteral("The station closed the connection without sending audio"));
+}
+
+// Counts one more redirect or playlist followed; past the limit the try ends.
+bool StationProbe::mayHop()
+{
+    if (++m_hops <= StationProtocol::maxHops)
+        return true;
+    finish(QStringLiteral("Too many redirects and playlists"));
+    return false;
 }
 
 void StationProbe::audioReceived(QByteArrayView audio)

@@ -57,6 +57,7 @@ private:
     void onFinished();
     void finish(const QString &problem = {});
     void finishWhenKnown();
+    bool mayHop();
 
     void audioReceived(QByteArrayView audio) override;
     void inBandHeadReceived(QByteArrayView head) override;
