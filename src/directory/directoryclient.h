@@ -28,6 +28,7 @@ public:
     explicit DirectoryClient(const QUrl &baseUrl = defaultBaseUrl(), QObject *parent = nullptr);
     ~DirectoryClient() override;
 
+    const QUrl &baseUrl() const { return m_base; }
     void setBaseUrl(const QUrl &url)
     {
         m_base = url;

@@ -52,7 +52,7 @@ std::optional<DirectoryStation> DirectoryStation::fromJson(const QJsonValue &val
     station.streamUrl = webAddress(entry.value(u"url_resolved"));
     if (station.streamUrl.isEmpty())
         station.streamUrl = webAddress(entry.value(u"url"));
-    if (station.uuid.isEmpty() || station.name.isEmpty() || station.streamUrl.isEmpty())
+    if (station.name.isEmpty() || station.streamUrl.isEmpty())
         return std::nullopt;
     station.homepage = webAddress(entry.value(u"homepage"));
     for (const QString &tag : plainText(entry.value(u"tags")).split(u',', Qt::SkipEmptyParts)) {

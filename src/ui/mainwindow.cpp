@@ -40,7 +40,7 @@
 
 MainWindow::MainWindow(QWidget *parent)
     : QWidget(parent), m_ui(std::make_unique<Ui::SkyvaneWindow>()),
-      m_directoryUrl(WindowSettings::directoryUrl()), m_directory(m_directoryUrl)
+      m_directory(WindowSettings::directoryUrl())
 {
     m_ui->setupUi(this);
     // The status line shows stream titles, and labels may show names: none is markup.
@@ -400,7 +400,7 @@ void MainWindow::newPressed()
 // a new recording, stored at once since it holds a real address.
 void MainWindow::findPressed()
 {
-    auto *dialog = new StationSearchDialog(m_directoryUrl, this);
+    auto *dialog = new StationSearchDialog(m_directory.baseUrl(), this);
     dialog->setAttribute(Qt::WA_DeleteOnClose);
     QObject::connect(dialog, &QDialog::accepted, this,
                      [this, dialog] { addStation(dialog->chosen()); });

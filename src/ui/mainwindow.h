@@ -15,7 +15,6 @@
 
 class QAction;
 class QLabel;
-class QPushButton;
 class QDropEvent;
 class TrayIcon;
 namespace Ui {
@@ -69,11 +68,7 @@ public:
     void editPressed();
     void findPressed();
     // The radio directory searched by Find Station (`--directory`).
-    void setDirectoryUrl(const QUrl &url)
-    {
-        m_directoryUrl = url;
-        m_directory.setBaseUrl(url);
-    }
+    void setDirectoryUrl(const QUrl &url) { m_directory.setBaseUrl(url); }
     void showRecording(const Recording *recording);
     void openFolder();
     void displayHelp();
@@ -120,8 +115,7 @@ private:
     void rememberWindow() const;
 
     std::unique_ptr<Ui::SkyvaneWindow> m_ui;
-    QUrl m_directoryUrl;
-    DirectoryClient m_directory; // counts the stations taken
+    DirectoryClient m_directory; // its address is Find Station's; counts the stations taken
     QSet<QString> m_pendingProblems;
     bool m_closed = false;
     RecordingList m_list;

@@ -15,8 +15,6 @@
 
 class QAbstractButton;
 class QAction;
-class QLabel;
-class QPushButton;
 class StationProbe;
 struct ProbeReport;
 class QLineEdit;
