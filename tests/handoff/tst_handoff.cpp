@@ -224,8 +224,9 @@ private Q_SLOTS:
         scriptRow(
             "inside the data folder",
             "local p = os.getenv('XDG_DATA_HOME') .. '/skyvane/state' io.output(p) "
-            "io.write('y') io.flush() error(io.open(p):read('a') .. tostring(os.remove(p)), 0)",
-            u":2: ytrue"_s);
+            "io.write('y') io.flush() error(io.open(p):read('a') .. tostring(os.remove(p)) .. "
+            "tostring(skyvane.make_folder(p .. '/d')), 0)",
+            u":2: ytruetrue"_s);
         scriptRow("open files",
                   "local p, t, m = ..., {} for i = 1, 200 do io.open(p):read(1) end "
                   "for i = 1, 200 do t[#t + 1], m = io.open(p) end error(#t .. '|' .. m, 0)",

@@ -55,8 +55,7 @@ struct AudioBody
             if (audio % interval != 0 || audio == limit)
                 continue;
             const std::optional<qsizetype> index = titleIndexAt(route, audio);
-            const bool same =
-                !index || (!route.repeatTitle && std::exchange(announced, index) == index);
+            const bool same = !index || std::exchange(announced, index) == index;
             out += same ? QByteArray(1, '\0') : metadataBlock(route.titles.at(*index));
         }
     }

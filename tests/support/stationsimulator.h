@@ -29,11 +29,10 @@ public:
         // A metadata block after every metaInterval audio bytes (0: none). The
         // block after audio byte n announces titles[n / titleInterval %
         // titles.size()] (titleInterval 0: titles[0]); it is empty (one zero
-        // byte) when that title was announced last, unless repeatTitle.
+        // byte) when that title was announced last.
         qint64 metaInterval = 0;
         QList<QByteArray> titles{};
         qint64 titleInterval = 0;
-        bool repeatTitle = false;
 
         std::optional<qint64> closeAfterAudio{}; // close the connection then
         // Send nothing more, and never close (a page: after its body).

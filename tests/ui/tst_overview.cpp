@@ -143,6 +143,8 @@ private Q_SLOTS:
         // A running capture's row stands out.
         QCOMPARE(model.index(0, 0).data(Qt::FontRole).value<QFont>().bold(), run == u"live"_s);
         QVERIFY2(cells.join(u'|').startsWith(shown), qPrintable(cells.join(u'|')));
+        QCOMPARE(model.headerData(RecordingTableModel::ColumnCount - 1, Qt::Horizontal),
+                 u"Last result"_s);
         QCOMPARE(changed.isEmpty(), run == u"no day"_s); // a disabled row stays as it was
         recording->stopCapture();
     }
@@ -407,6 +409,10 @@ private Q_SLOTS:
         const auto item = [menu](int i) { return menu->actions().at(i); };
         const QString idle = u"&Show Skyvane|S&top All Recordings(off)||Option||&Quit Skyvane"_s;
         QCOMPARE(items(), idle);
+        list.append(std::make_unique<Recording>(row(u"Gone"_s)))->schedule();
+        QTRY_VERIFY(icon->toolTip().contains(u"next: Gone"_s));
+        list.takeAt(1); // a recording taken is forgotten
+        QTRY_VERIFY(!icon->toolTip().contains(u"Gone"_s));
 
         a->startCapture();
         QTRY_COMPARE(items(),

@@ -7,6 +7,8 @@
 #include <QtWidgets>
 
 #include "testfiles.h"
+#include "capture/trackwriter.h"
+#include "directory/directoryclient.h"
 #include "platform/autostart.h"
 #include "platform/clock.h"
 #include "platform/textencodings.h"
@@ -15,6 +17,7 @@
 #include "ui/alerts.h"
 #include "ui/mainwindow.h"
 #include "ui/savequestion.h"
+#include "ui/windowsettings.h"
 
 using namespace Qt::StringLiterals;
 using Settings = RecordingSettings;
@@ -86,6 +89,9 @@ class TestWindow : public QObject
         m_window->list().flushStores();
         return fileContents(RecordingList::filePath());
     }
+
+public Q_SLOTS:
+    void opened(const QUrl &url) { m_told.append(url.toLocalFile()); }
 
 private Q_SLOTS:
     void initTestCase()
@@ -320,7 +326,8 @@ private Q_SLOTS:
         QCoreApplication::sendEvent(m_window.get(), &enter);
         QDropEvent drop({}, enter.possibleActions(), &data, Qt::LeftButton, Qt::NoModifier);
         QCoreApplication::sendEvent(m_window.get(), &drop);
-        const bool taken = enter.isAccepted() && drop.isAccepted();
+        const bool taken = drop.isAccepted();
+        QCOMPARE(enter.isAccepted(), taken); // what cannot be taken is refused as it comes in
         QCOMPARE(QString::number(taken ? drop.dropAction() : Qt::IgnoreAction) + u'|' +
                      shownBy({u"nameField"_s, u"playlistField"_s, u"stationField"_s}),
                  shown);
@@ -493,6 +500,14 @@ private Q_SLOTS:
         Q_EMIT overview->customContextMenuRequested(
             overview->visualRect(overview->model()->index(1, 0)).center());
         QCOMPARE(offered.join(u'|'), u"Record Now1|Stop0|Edit1|Clone1|Delete…1|Open Folder1"_s);
+        // Open Folder hands the music folder to the desktop, and says when nothing opened it.
+        QDesktopServices::setUrlHandler(u"file"_s, this, "opened");
+        ctl<QAction>(u"openFolderAction"_s)->trigger();
+        QCOMPARE(m_told.last(), TrackWriter::folder());
+        QDesktopServices::setUrlHandler(u"file"_s, this, "missing");
+        ctl<QAction>(u"openFolderAction"_s)->trigger();
+        QDesktopServices::unsetUrlHandler(u"file"_s);
+        QCOMPARE(m_told.last(), u"The folder could not be opened"_s);
         QCOMPARE(m_window->editor().current()->name(), u"b"_s);
         m_window->hide();
         m_window->showRecording(m_window->list().at(0));
@@ -584,6 +599,9 @@ private Q_SLOTS:
         m_window = std::make_unique<MainWindow>();
         QCOMPARE(m_window->size(), size);
         QCOMPARE(m_window->editor().current()->name(), u"c"_s);
+        // A directory's address that does not parse is the public one.
+        QSettings(u"Skyvane"_s, u"Skyvane"_s).setValue(u"directory/url"_s, u"http://[x"_s);
+        QCOMPARE(WindowSettings::directoryUrl(), DirectoryClient::defaultBaseUrl());
     }
 };
 

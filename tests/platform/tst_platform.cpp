@@ -12,6 +12,7 @@
 #include "platform/descriptorlimit.h"
 #include "platform/httptransfer.h"
 #include "platform/stationurl.h"
+#include "platform/textencodings.h"
 #include "stationsimulator.h"
 #include "testfiles.h"
 #include "testmain.h"
@@ -99,7 +100,7 @@ struct Outcome
 
 } // namespace
 
-class TestHttpTransfer : public QObject
+class TestPlatform : public QObject
 {
     Q_OBJECT
 
@@ -152,6 +153,12 @@ private Q_SLOTS:
         for (const char *to : {"ftp://h/s", "file:///etc/passwd", "http://h:99999/"})
             QTest::newRow(to) << Route::redirect(302, to)
                               << Outcome{{u"fail"_s}, "", QString::fromLatin1(to)};
+        for (const QByteArray &status : {"200 OK"_ba, "304 Not Modified"_ba}) // no redirects
+            QTest::newRow(status) << Route{.statusLine = "HTTP/1.0 " + status,
+                                           .headerFields = {{"Location", "/end"}}}
+                                  << Outcome{{u"response %1 (); Location: /end"_s.arg(
+                                                  QLatin1StringView(status.left(3))),
+                                              u"finish"_s}};
         QTest::newRow("endless redirects")
             << Route::redirect(302, "/start")
             << Outcome{QStringList(20, u"redirect /start"_s) << u"fail"_s, "",
@@ -165,13 +172,18 @@ private Q_SLOTS:
         m_station->setRoute("/b?3", Route::redirect(308, "?e")); // against its own address
         m_station->setRoute("/b?e", Route::redirect(300, m_station->url(u"/end").toUtf8()));
         m_station->setRoute("/end", stream("ICY 200 OK", 0, 1000));
+        qsizetype turnedAt = 0; // the bytes received when the loop last turned
         Recorder recorder;
         recorder.onEvent = [&](const QString &event) { // nothing is asked while a slot runs
             const qsizetype asked = m_station->requests().size();
-            if (event != u"data") // a nested event loop, as a dialog runs
+            if (event != u"data") { // a nested event loop, as a dialog runs
                 QTest::qWait(20);
-            else if (QByteArrayView(QTest::currentDataTag()) == "slow receiver")
+            } else if (QByteArrayView(QTest::currentDataTag()) == "slow receiver") {
+                // A busy receiver gets at most one read (128 KiB) before the loop turns.
+                QVERIFY(recorder.body.size() - turnedAt <= 128 * 1024);
+                QTimer::singleShot(0, &recorder, [&] { turnedAt = recorder.body.size(); });
                 QThread::msleep(25);
+            }
             QCOMPARE(m_station->requests().size(), asked);
         };
         QVERIFY(recorder.start(m_station->url(u"/start")) && recorder.waitForEnd());
@@ -239,7 +251,91 @@ private Q_SLOTS:
         QCOMPARE(recorder.events, QStringList{u"fail"_s});
         QVERIFY2(recorder.error.startsWith(u"Too many open files: "_s), qPrintable(recorder.error));
     }
+
+    // A quarter of the limit stays free, at least 8 and at most 32.
+    void refusal_data()
+    {
+        QTest::addColumn<qint64>("inUse");
+        QTest::addColumn<qint64>("limit");
+        QTest::addColumn<int>("wanted");
+        QTest::addColumn<QString>("reason"); // "" when granted
+        QTest::newRow("plenty") << 20LL << 1024LL << 2 << QString();
+        QTest::newRow("the reserve exactly left") << 990LL << 1024LL << 2 << QString();
+        QTest::newRow("one into the reserve")
+            << 991LL << 1024LL << 2
+            << u"Too many open files: 991 of 1024 file descriptors are in use, and 32 are kept "
+               u"free for storing the list and finishing the tracks"_s;
+        QTest::newRow("into a quarter of a small limit")
+            << 44LL << 60LL << 2 << u"44 of 60 file descriptors are in use, and 15 are kept"_s;
+        QTest::newRow("into eight of a tiny limit")
+            << 11LL << 20LL << 2 << u"11 of 20 file descriptors are in use, and 8 are kept"_s;
+        // Claims may promise more than the limit holds.
+        QTest::newRow("promised beyond the limit")
+            << 70LL << 60LL << 1 << u"60 of 60 file descriptors are in use"_s;
+    }
+    void refusal()
+    {
+        QFETCH(qint64, inUse);
+        QFETCH(qint64, limit);
+        QFETCH(int, wanted);
+        QFETCH(QString, reason);
+        const std::optional<QString> refusal = DescriptorLimit::refusal(inUse, limit, wanted);
+        QCOMPARE(refusal.has_value(), !reason.isEmpty());
+        if (refusal)
+            QVERIFY2(refusal->contains(reason), qPrintable(*refusal));
+    }
+
+    // Descriptors claimed count as taken until released.
+    void claims()
+    {
+        const qint64 free = DescriptorLimit::softLimit() - *DescriptorLimit::openCount();
+        const int reserve = DescriptorLimit::reserveFor(DescriptorLimit::softLimit());
+        DescriptorLimit::Claim claim(int(free) - reserve - 1);
+        QVERIFY(!DescriptorLimit::refusal(1));
+        QVERIFY(DescriptorLimit::refusal(2));
+        DescriptorLimit::Claim moved = std::move(claim);
+        claim.release(); // released by its new holder only
+        QVERIFY(DescriptorLimit::refusal(2));
+        moved.release();
+        QVERIFY(!DescriptorLimit::refusal(2));
+    }
+
+    void raisesTheSoftLimitToTheHardOne()
+    {
+        const auto restore = lowerLimit(RLIMIT_NOFILE, 64);
+        rlimit hard{};
+        getrlimit(RLIMIT_NOFILE, &hard);
+        DescriptorLimit::raiseSoftLimit();
+        QCOMPARE(DescriptorLimit::softLimit(), qint64(std::min(hard.rlim_max, rlim_t(1) << 20)));
+    }
+
+    // By the stored numbers. Bytes the encoding does not accept, or an unknown
+    // number, decode as ISO-8859-1; byte-order marks and zero bytes are kept.
+    void decode_data()
+    {
+        QTest::addColumn<QByteArray>("hex");
+        QTest::addColumn<quint32>("encoding");
+        QTest::addColumn<QString>("expected");
+        QTest::newRow("utf-8") << "efbbbf00f09f8eb5"_ba << TextEncodings::utf8 << u"\uFEFF\0🎵"_s;
+        QTest::newRow("windows latin 1") << "80002035"_ba << 0x0500u << u"€\0 5"_s;
+        QTest::newRow("one byte") << "80"_ba << 0x0500u << u"€"_s;
+        QTest::newRow("utf-16 big-endian, mark") << "feff005200e9"_ba << 0x0100u << u"\uFEFFRé"_s;
+        QTest::newRow("cut utf-8") << "0061c3"_ba << TextEncodings::utf8 << u"\0a\u00C3"_s;
+        QTest::newRow("unknown number") << "e974e9"_ba << 12345u << u"été"_s;
+
+        QTest::newRow("utf-16 little-endian") << "52006100"_ba << 0x14000100u << u"Ra"_s;
+        // UTF-8 leads the menu, and the table's converters open here.
+        const QList<TextEncodings::Encoding> &offered = TextEncodings::available();
+        QVERIFY(offered.value(0).number == TextEncodings::utf8 && offered.size() > 40);
+    }
+    void decode()
+    {
+        QFETCH(QByteArray, hex);
+        QFETCH(quint32, encoding);
+        QFETCH(QString, expected);
+        QCOMPARE(TextEncodings::decode(QByteArray::fromHex(hex), encoding), expected);
+    }
 };
 
-SKYVANE_TEST_GUILESS_MAIN(TestHttpTransfer)
-#include "tst_httptransfer.moc"
+SKYVANE_TEST_GUILESS_MAIN(TestPlatform)
+#include "tst_platform.moc"
