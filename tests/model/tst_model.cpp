@@ -235,7 +235,9 @@ private Q_SLOTS:
             QCoreApplication::processEvents();
         }
         list.flushStores();
-        QVERIFY2(!stored.isEmpty() && stored.size() < 30,
+        const qsizetype announced = stored.size(); // every write, the one under way too
+        QCoreApplication::processEvents();
+        QVERIFY2(announced == stored.size() && announced > 0 && announced < 30,
                  qPrintable(QString::number(stored.size())));
         const QJsonArray rows =
             QJsonDocument::fromJson(fileContents(RecordingList::filePath())).array();

@@ -577,6 +577,11 @@ private Q_SLOTS:
         QVERIFY(ctl<QAction>(u"notifyStartsAction"_s)->isChecked());
         ctl<QAction>(u"autostartAction"_s)->setChecked(false);
         QVERIFY(!QFile::exists(Autostart::entryPath()));
+        const QString folder = QFileInfo(Autostart::entryPath()).path(); // made a file
+        QVERIFY(QDir(folder).removeRecursively() && !writeFile(folder, {}).isEmpty());
+        ctl<QAction>(u"autostartAction"_s)->setChecked(true);
+        QVERIFY(!ctl<QAction>(u"autostartAction"_s)->isChecked() && QFile::remove(folder));
+        QCOMPARE(m_told, QStringList{u"Could not change the desktop's start list"_s});
     }
 
     // Quitting remembers the window's size and the row shown. A new recording
