@@ -1,3 +1,5 @@
+// Captures end to end against the station simulator on 127.0.0.1, Try, the
+// stream format, and the track files a capture writes (names, closing a track).
 #include <limits>
 
 #include <QDirIterator>
@@ -112,7 +114,8 @@ private:
 private Q_SLOTS:
     void initTestCase()
     {
-        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany)); // names must not follow it
+        // A desktop language that file names and the log must not follow.
+        QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
         m_station = new StationSimulator(this);
         QVERIFY(m_station->start());
         // The whole run writes to a full disk, so a failed write needs no setup of its own.

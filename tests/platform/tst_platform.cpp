@@ -1,3 +1,5 @@
+// The platform layer: the curl transfer in the Qt loop against a station on
+// 127.0.0.1, the open-file reserve, and the decoding of stream titles.
 #include <functional>
 #include <optional>
 #include <vector>

@@ -504,7 +504,7 @@ private Q_SLOTS:
         QDesktopServices::setUrlHandler(u"file"_s, this, "opened");
         ctl<QAction>(u"openFolderAction"_s)->trigger();
         QCOMPARE(m_told.last(), TrackWriter::folder());
-        QDesktopServices::setUrlHandler(u"file"_s, this, "missing");
+        QDesktopServices::setUrlHandler(u"file"_s, this, "missing"); // no such slot: not opened
         ctl<QAction>(u"openFolderAction"_s)->trigger();
         QDesktopServices::unsetUrlHandler(u"file"_s);
         QCOMPARE(m_told.last(), u"The folder could not be opened"_s);
@@ -577,7 +577,8 @@ private Q_SLOTS:
         QVERIFY(ctl<QAction>(u"notifyStartsAction"_s)->isChecked());
         ctl<QAction>(u"autostartAction"_s)->setChecked(false);
         QVERIFY(!QFile::exists(Autostart::entryPath()));
-        const QString folder = QFileInfo(Autostart::entryPath()).path(); // made a file
+        // A file where the start list's folder goes: the entry cannot be written.
+        const QString folder = QFileInfo(Autostart::entryPath()).path();
         QVERIFY(QDir(folder).removeRecursively() && !writeFile(folder, {}).isEmpty());
         ctl<QAction>(u"autostartAction"_s)->setChecked(true);
         QVERIFY(!ctl<QAction>(u"autostartAction"_s)->isChecked() && QFile::remove(folder));
