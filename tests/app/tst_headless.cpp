@@ -1,3 +1,5 @@
+// Skyvane as a process, with a window and without, and the list's lock that
+// keeps it to one copy per list file.
 #include <csignal>
 #include <optional>
 
@@ -62,6 +64,7 @@ void start(QProcess &skyvane, const QStringList &arguments)
     skyvane.start(QStringLiteral(SKYVANE_BINARY), arguments);
 }
 
+// The list's lock, against what was left at its path.
 using Outcome = InstanceLock::Outcome;
 enum class Made { Nothing, File, Link, Folder, Fifo };
 
