@@ -19,7 +19,6 @@ namespace {
 constexpr int watchdogPeriodMs = 60 * 1000;
 constexpr int requestIdleTimeoutSeconds = 300;
 constexpr qint32 resumeThresholdMinutes = 15;
-// A station that sends us round in circles stops here.
 constexpr qint64 bytesPerMegabyte = 1024 * 1024;
 
 QString headerListing(const HttpResponse &response)
