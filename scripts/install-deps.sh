@@ -4,8 +4,8 @@
 # packages for one target (the fuzzer's clang) may be named as arguments.
 set -eu
 
-PACKAGES="build-essential cmake pkg-config qt6-base-dev libcurl4-openssl-dev libicu-dev \
-liblua5.4-dev libtag1-dev libbenchmark-dev curl tzdata dbus-daemon $*"
+PACKAGES="build-essential cmake pkg-config qt6-base-dev libcurl4-openssl-dev libicu-dev libavcodec-dev \
+liblua5.4-dev libtag1-dev libbenchmark-dev curl tzdata dbus-daemon ffmpeg $*"
 
 missing=""
 for pkg in $PACKAGES; do
