@@ -1,6 +1,10 @@
 #include "capture/capture.h"
 
+#include <algorithm>
+#include <utility>
+
 #include <QFileInfo>
+#include <QHash>
 #include <QRegularExpression>
 #include <QStorageInfo>
 #include <QStringList>
@@ -8,6 +12,7 @@
 #include "capture/playlisttarget.h"
 #include "capture/stationheaders.h"
 #include "capture/stationprotocol.h"
+#include "capture/streamformat.h"
 #include "platform/clock.h"
 #include "platform/descriptorlimit.h"
 #include "platform/failures.h"
@@ -20,6 +25,33 @@ constexpr int watchdogPeriodMs = 60 * 1000;
 constexpr int requestIdleTimeoutSeconds = 300;
 constexpr qint32 resumeThresholdMinutes = 15;
 constexpr qint64 bytesPerMegabyte = 1024 * 1024;
+// Audio held at the start of a body to tell its codec from its bytes.
+constexpr qsizetype sniffBytes = 8192;
+// A split capture holds its first audio until the first title, which a
+// station sends in its first metadata block or two; no longer than this.
+constexpr qsizetype firstTitleHoldLimit = 1024 * 1024;
+
+// The file name extension for what the bytes say the stream is; "" when
+// they do not say.
+QString extensionForCodec(const QString &codec)
+{
+    static const QHash<QString, QString> extensions{
+        {QStringLiteral("MP3"), QStringLiteral(".mp3")},
+        {QStringLiteral("AAC"), QStringLiteral(".aac")},
+        {QStringLiteral("Ogg Vorbis"), QStringLiteral(".ogg")},
+        {QStringLiteral("Ogg Opus"), QStringLiteral(".opus")},
+        {QStringLiteral("Ogg FLAC"), QStringLiteral(".oga")},
+        {QStringLiteral("Ogg"), QStringLiteral(".ogg")},
+        {QStringLiteral("FLAC"), QStringLiteral(".flac")},
+    };
+    return extensions.value(codec);
+}
+
+bool isSongTitle(const QString &title)
+{
+    const QString trimmed = title.trimmed();
+    return !trimmed.isEmpty() && trimmed != u'-';
+}
 
 QString headerListing(const HttpResponse &response)
 {
@@ -76,6 +108,7 @@ bool Capture::connectTo(const QString &url)
 {
     log(QStringLiteral("Connecting to %1\n").arg(url));
     m_transfer.reset();
+    finishCutter();
     m_socketClaim.release();
     if (const std::optional<QString> refusal = DescriptorLimit::refusal(1)) {
         log(*refusal + QStringLiteral(". Recording failed\n"));
@@ -99,6 +132,7 @@ bool Capture::connectTo(const QString &url)
     QObject::connect(transfer, &HttpTransfer::finished, this, &Capture::onFinished);
     QObject::connect(transfer, &HttpTransfer::failed, this, &Capture::onFailed);
     m_demuxer.emplace(static_cast<IcyDemuxer::Receiver &>(*this));
+    m_firstTitle.reset();
     m_genre.clear();
     m_lastSize = 0;
     return true;
@@ -194,6 +228,7 @@ void Capture::onFinished()
             return;
         }
     }
+    guarded([this] { finishCutter(); });
     log(QStringLiteral("Connection closed by the station\n"));
     breakOff(QStringLiteral("Connection closed by the station"));
 }
@@ -341,8 +376,17 @@ void Capture::end()
     m_socketClaim.release();
     m_trackClaim.release();
     m_watchdog.stop();
-    // A song cut off by the end is incomplete; a file with a made title is whole.
-    finishTrack(!m_writer.madeTitle());
+    try {
+        finishCutter();
+        if (m_part == Part::LeadIn && m_writer.isOpen())
+            log(QStringLiteral("The title never changed: keeping the recording as one track\n"));
+        // A song cut off by the end is incomplete; a file with a made title is whole.
+        finishTrack(!m_writer.madeTitle());
+    } catch (const NamedFailure &failure) {
+        const QString error = QStringLiteral("File access error: %1").arg(failure.reason());
+        log(error + u'\n');
+        fail(error);
+    }
     finishWhenSynced();
 }
 
@@ -360,14 +404,136 @@ void Capture::finishWhenSynced()
 void Capture::audioReceived(QByteArrayView audio)
 {
     m_audioCame = true;
-    // Without titles to split at, everything goes into one file named by date.
-    if (!m_writer.isOpen() && (m_demuxer->interval() < 0 || !m_settings.splitSongs))
+    if (m_cutter) {
+        m_cutter->feed(audio);
+        return;
+    }
+    m_firstAudio.append(audio);
+    if (m_firstAudio.size() >= firstAudioLimit())
+        chooseFormat();
+}
+
+qsizetype Capture::firstAudioLimit() const
+{
+    const qsizetype interval = m_demuxer->interval();
+    if (m_settings.splitSongs && interval > 0)
+        return std::clamp(2 * interval + 1, sniffBytes, firstTitleHoldLimit);
+    return sniffBytes;
+}
+
+// The codec from the bytes, and the first track from the first title.
+void Capture::chooseFormat()
+{
+    const StreamFormat format = StreamFormat::sniff(m_firstAudio);
+    adoptCodec(format.codec);
+    SongCutter::Framing framing = SongCutter::Framing::None;
+    if (format.codec == u"MP3")
+        framing = SongCutter::Framing::Mp3;
+    else if (format.codec == u"AAC")
+        framing = SongCutter::Framing::Aac;
+    const SongCutter::Placement placement{qint64(m_settings.titleOffsetMs) * 1000,
+                                          qint64(m_settings.cutWindowMs) * 1000};
+    m_cutter.emplace(static_cast<SongCutter::Receiver &>(*this), framing,
+                     m_settings.splitSongs ? placement : SongCutter::Placement{});
+    beginFirstSong();
+    const QByteArray held = std::exchange(m_firstAudio, QByteArray());
+    m_cutter->feed(held);
+    m_writer.flush(); // the writer still points into `held`
+}
+
+void Capture::adoptCodec(const QString &codec)
+{
+    const QString extension = extensionForCodec(codec);
+    if (extension.isEmpty())
+        return;
+    if (extension != m_extension)
+        log(QStringLiteral("The station's stream is %1, not what its Content-Type says: "
+                           "saving it as %2\n")
+                .arg(codec, extension));
+    m_extension = extension;
+}
+
+void Capture::beginFirstSong()
+{
+    if (!m_settings.splitSongs || m_demuxer->interval() < 0) {
+        // Without titles to split at, everything goes into one file named by date.
+        m_part = Part::Whole;
         openTrack(QString());
-    // Audio before the first title of a split capture goes nowhere.
+        return;
+    }
+    const QString title = m_firstTitle.value_or(QString());
+    if (!isSongTitle(title)) {
+        beginSong(title, false);
+        return;
+    }
+    if (m_settings.keepPartial) {
+        beginSong(QStringLiteral("End of ") + title, true);
+        return;
+    }
+    // The song under way is not kept once another begins; if none does, it
+    // is all there is.
+    m_part = Part::LeadIn;
+    openTrack(QString());
+}
+
+void Capture::beginSong(const QString &title, bool song)
+{
+    if (!song) {
+        m_part = Part::NotSong;
+        m_notSong = title;
+        log(QStringLiteral("Not a song: \"%1\", its audio is not kept\n").arg(title));
+        Q_EMIT titleChanged(title);
+        return;
+    }
+    m_part = Part::Song;
+    openTrack(title);
+}
+
+void Capture::songAudio(QByteArrayView audio, qint64 durationUs)
+{
     if (!m_writer.isOpen())
         return;
     m_writer.write(audio);
     m_bytesWritten += audio.size();
+    m_trackPlayingUs += durationUs;
+    // Framed audio comes from the cutter's store, which changes at its next call.
+    if (durationUs > 0)
+        m_writer.flush();
+}
+
+void Capture::songEnds()
+{
+    if (m_titles.empty())
+        return;
+    const auto [title, song] = m_titles.front();
+    m_titles.pop_front();
+    if (m_part == Part::LeadIn)
+        m_writer.discard(QStringLiteral("the recording began during this song"));
+    else
+        finishTrack(false);
+    beginSong(title, song);
+}
+
+void Capture::audioSkipped(qint64 count, bool atStart)
+{
+    if (atStart)
+        log(QStringLiteral("Skipped %1 bytes before the first audio frame\n").arg(count));
+    else
+        log(QStringLiteral("Lost the audio frames: skipped %1 bytes to find the next one\n")
+                .arg(count));
+}
+
+// Everything the body's cutter still holds goes out, its cuts placed.
+void Capture::finishCutter()
+{
+    if (!m_cutter && !m_firstAudio.isEmpty())
+        chooseFormat();
+    if (!m_cutter)
+        return;
+    m_cutter->finish();
+    m_writer.flush();
+    m_cutter.reset();
+    m_titles.clear();
 }
 
 void Capture::inBandHeadReceived(QByteArrayView head)
@@ -391,13 +557,22 @@ void Capture::titleBlockReceived(QByteArrayView block, bool first)
     // it would end up in file names and tags.
     shown.remove(QChar(u'\0'));
     log(QStringLiteral("Got shoutcast data: %1\n").arg(shown));
+    if (!m_settings.splitSongs)
+        return;
     const QString streamTitle = StationProtocol::streamTitle(shown).value_or(QString());
+    if (!m_cutter) {
+        // The body's first title: its audio is still held.
+        m_firstTitle = streamTitle;
+        chooseFormat();
+        return;
+    }
     // The first title of a connection names a song already under way.
     const bool songUnderWay = first && !streamTitle.isEmpty();
-    if ((songUnderWay && !m_settings.keepPartial) || !m_settings.splitSongs)
+    if (songUnderWay && !m_settings.keepPartial)
         return;
-    finishTrack(false);
-    openTrack(songUnderWay ? QStringLiteral("End of ") + streamTitle : streamTitle);
+    m_titles.emplace_back(songUnderWay ? QStringLiteral("End of ") + streamTitle : streamTitle,
+                          isSongTitle(streamTitle));
+    m_cutter->titleChanged();
 }
 
 void Capture::openTrack(const QString &streamTitle)
@@ -405,6 +580,7 @@ void Capture::openTrack(const QString &streamTitle)
     const QString base =
         m_settings.customTitle.isEmpty() ? m_settings.name : m_settings.customTitle;
     m_trackOpened = Clock::now();
+    m_trackPlayingUs = 0;
     m_writer.open(streamTitle, base, m_trackOpened, m_extension);
     m_trackClaim.release();
     Q_EMIT titleChanged(m_writer.title());
@@ -412,11 +588,13 @@ void Capture::openTrack(const QString &streamTitle)
 
 void Capture::finishTrack(bool incomplete)
 {
-    const qint32 interval = m_demuxer ? m_demuxer->interval() : 0;
-    std::optional<Track> track = m_writer.close(incomplete, m_settings.keepPartial, interval);
+    // Only framed audio knows how long it plays.
+    const std::optional<qint64> playingMs =
+        m_trackPlayingUs > 0 ? std::optional<qint64>(m_trackPlayingUs / 1000) : std::nullopt;
+    std::optional<Track> track = m_writer.close(incomplete, m_settings.keepPartial, playingMs);
     if (!track)
         return;
-    track->playingMs = m_trackOpened.msecsTo(Clock::now());
+    track->playingMs = playingMs.value_or(m_trackOpened.msecsTo(Clock::now()));
     track->stationGenre = m_genre;
     m_sync.add(*track);
 }
@@ -438,6 +616,9 @@ QString Capture::nothingKept() const
         return m_unsynced;
     if (!m_writer.lossReason().isEmpty())
         return m_writer.lossReason();
+    if (!m_notSong.isEmpty())
+        return QStringLiteral("the station sent only titles that are not songs (\"%1\")")
+            .arg(m_notSong);
     // A capture that splits songs keeps none it joined under way, unless asked to.
     return m_audioCame ? QStringLiteral("no new song began")
                        : QStringLiteral("the station sent no audio");

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <deque>
 #include <optional>
 
 #include <QDateTime>
@@ -8,6 +9,7 @@
 #include <QTimer>
 
 #include "capture/icydemuxer.h"
+#include "capture/songcutter.h"
 #include "capture/tracksync.h"
 #include "capture/trackwriter.h"
 #include "values/recordingsettings.h"
@@ -19,9 +21,10 @@
 // world through signals and ends with exactly one finished(), never before
 // start() has returned.
 //
-// Audio runs from the transfer through the demultiplexer into the track
-// writer; each finished track leaves as trackSaved() once it is on the disk.
-class Capture : public QObject, private IcyDemuxer::Receiver
+// Audio runs from the transfer through the demultiplexer and the song
+// cutter into the track writer; each finished track leaves as trackSaved()
+// once it is on the disk.
+class Capture : public QObject, private IcyDemuxer::Receiver, private SongCutter::Receiver
 {
     Q_OBJECT
 
@@ -86,6 +89,16 @@ private:
     void inBandHeadReceived(QByteArrayView head) override;
     void titleBlockReceived(QByteArrayView block, bool first) override;
 
+    void songAudio(QByteArrayView audio, qint64 durationUs) override;
+    void songEnds() override;
+    void audioSkipped(qint64 count, bool atStart) override;
+
+    qsizetype firstAudioLimit() const;
+    void chooseFormat();
+    void adoptCodec(const QString &codec);
+    void beginFirstSong();
+    void beginSong(const QString &title, bool song);
+    void finishCutter();
     void openTrack(const QString &streamTitle);
     void finishTrack(bool incomplete);
     void begin();
@@ -97,6 +110,23 @@ private:
     QDateTime m_startDate;
     HttpTransferPtr m_transfer;
     std::optional<IcyDemuxer> m_demuxer; // one for each body
+    // From the first audio of a body on; before, that audio is held in
+    // m_firstAudio to tell its codec and, in a split capture, to wait for
+    // the first title, which names the song under way.
+    std::optional<SongCutter> m_cutter;
+    QByteArray m_firstAudio;
+    std::optional<QString> m_firstTitle;
+    // The title changes whose cuts are not placed yet, and whether each is a song.
+    std::deque<std::pair<QString, bool>> m_titles;
+    // What the audio goes to now.
+    enum class Part {
+        Whole,   // one file for the whole capture
+        LeadIn,  // a song under way at the start, kept if no title follows
+        Song,    // a song that began during the capture, or its end if so asked
+        NotSong, // a title that is not a song: its audio is not kept
+    };
+    Part m_part = Part::Whole;
+    qint64 m_trackPlayingUs = 0;
     TrackWriter m_writer;
     TrackSync m_sync;
     QTimer m_watchdog;
@@ -108,6 +138,7 @@ private:
     QString m_extension = QStringLiteral(".mp3");
     QString m_failure;
     QString m_unsynced; // why a track did not reach the disk, if one did not
+    QString m_notSong;  // the last title whose audio was not kept
     qint64 m_bytesWritten = 0;
     qint64 m_lastSize = 0; // audio bytes at the previous watchdog tick
     QDateTime m_trackOpened;

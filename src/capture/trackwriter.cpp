@@ -27,15 +27,16 @@ constexpr qsizetype maxRenamedBytes = 255;
 // Past this many tracks of one name something else is wrong.
 constexpr int maxCounter = 9999;
 
-// A track of at most this many bytes is a fragment, not worth keeping.
-constexpr qint64 tinyTrackLimit = 262143;
+// A track that plays for less is a fragment, not worth keeping: what 256 KiB
+// is at 128 kbit/s.
+constexpr qint64 tinyTrackMs = 16000;
+constexpr qint64 unframedBytesPerSecond = 16000;
 
 const QString startPrefix = QStringLiteral("Start of ");
 
 // Write-back of a track is started every this many bytes while it is written,
 // so that the sync when it ends finds little left to do. It stays this far
-// behind the end: the last metadata interval may be cut off at the close, and
-// cutting pages on their way to the disk would wait for them.
+// behind the end, so that a track that ends up deleted seldom waited for the disk.
 constexpr qint64 writeBackStep = 1024 * 1024;
 constexpr qint64 writeBackLag = 256 * 1024;
 
@@ -234,7 +235,8 @@ void TrackWriter::reopen(const QDateTime &now)
     open(m_streamTitle, m_madeBase, now, m_extension);
 }
 
-std::optional<Track> TrackWriter::close(bool incomplete, bool keepPartial, qint32 interval)
+std::optional<Track> TrackWriter::close(bool incomplete, bool keepPartial,
+                                        std::optional<qint64> playingMs)
 {
     if (m_fd < 0)
         return std::nullopt;
@@ -243,10 +245,10 @@ std::optional<Track> TrackWriter::close(bool incomplete, bool keepPartial, qint3
     const bool removed = wasRemoved();
     // 64-bit: a day-long capture passes 2 GiB and must not look tiny.
     const qint64 length = m_written;
-    // The last interval of audio was cut off mid-song by the next metadata block.
-    if (interval > 0 && length > interval)
-        std::ignore = ::ftruncate(m_fd, length - interval); // else the song keeps it, no harm
-    const bool kept = !removed && (!incomplete || keepPartial) && length > tinyTrackLimit;
+    // Audio of an unknown codec is timed at 128 kbit/s.
+    const qint64 playing = playingMs.value_or(length * 1000 / unframedBytesPerSecond);
+    const bool tiny = playing < tinyTrackMs;
+    const bool kept = !removed && (!incomplete || keepPartial) && !tiny;
     if (kept)
         startWriteBack(0);
     closeFile();
@@ -269,15 +271,28 @@ std::optional<Track> TrackWriter::close(bool incomplete, bool keepPartial, qint3
         renameToStartOf();
     }
 
-    if (length <= tinyTrackLimit) {
-        m_log(QStringLiteral("Data size is tiny (%1 bytes), deleting song\n").arg(length));
-        m_lossReason = QStringLiteral("the track was too short to keep (under %1 KB)")
-                           .arg((tinyTrackLimit + 1) / 1024);
+    if (tiny) {
+        m_log(QStringLiteral("Track is tiny (%1 s of audio, %2 bytes), deleting song\n")
+                  .arg(playing / 1000)
+                  .arg(length));
+        m_lossReason =
+            QStringLiteral("the track was too short to keep (under %1 s)").arg(tinyTrackMs / 1000);
         removeOwnFile();
         return std::nullopt;
     }
     m_log(QStringLiteral("File size is %1 bytes\n").arg(length));
     return m_track;
+}
+
+void TrackWriter::discard(const QString &why)
+{
+    if (m_fd < 0)
+        return;
+    m_pending.clear();
+    closeFile();
+    m_log(QStringLiteral("Deleting %1: %2\n").arg(QFileInfo(m_track.path).fileName(), why));
+    m_lossReason = why;
+    removeOwnFile();
 }
 
 void TrackWriter::renameToStartOf()

@@ -53,11 +53,14 @@ public:
     bool madeTitle() const { return m_track.madeTitle; }
     const QString &title() const { return m_track.title; }
 
-    // Closes the open track. With a metadata interval > 0 the last interval
-    // of audio is cut: the block that ended the song came after it. An
-    // incomplete song is deleted, or, with keepPartial, renamed "Start of ...";
-    // a tiny track is deleted. Gives the track when it stays on disk.
-    std::optional<Track> close(bool incomplete, bool keepPartial, qint32 interval);
+    // Closes the open track. An incomplete song is deleted, or, with
+    // keepPartial, renamed "Start of ..."; a track that plays for less than
+    // 16 s is deleted (playingMs unknown: its bytes timed at 128 kbit/s).
+    // Gives the track when it stays on disk.
+    std::optional<Track> close(bool incomplete, bool keepPartial,
+                               std::optional<qint64> playingMs = std::nullopt);
+    // Deletes the open track, saying why in the log and in lossReason().
+    void discard(const QString &why);
     // Why the last track that close() did not give was lost, in a few words
     // for a person ("the track was too short to keep ..."); "" before any was.
     const QString &lossReason() const { return m_lossReason; }

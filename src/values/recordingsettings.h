@@ -37,6 +37,8 @@ struct RecordingSettings
     qint32 duration = 0;  // minutes
     qint32 shoutLang = 0; // text-encoding number of the stream titles
     qint32 minFreeMB = 0; // a capture ends before free disk space falls below this
+    qint32 titleOffsetMs = 0; // how far the song change lies after the title change
+    qint32 cutWindowMs = 0;   // a cut goes to the quietest point this far either side
     Weekdays days{};
     QString log;
     // Under "lastOutcome": what the last capture that ended came to. Not a

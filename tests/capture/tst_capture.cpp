@@ -10,7 +10,9 @@
 #include <QTimer>
 
 #include "capture/capture.h"
+#include "capture/audioframe.h"
 #include "capture/playlisttarget.h"
+#include "capture/songcutter.h"
 #include "capture/stationheaders.h"
 #include "capture/stationprobe.h"
 #include "capture/streamformat.h"
@@ -21,6 +23,7 @@
 #include "platform/clock.h"
 #include "platform/descriptorlimit.h"
 #include "platform/failures.h"
+#include "audiofixtures.h"
 #include "stationsimulator.h"
 #include "testfiles.h"
 #include "testmain.h"
@@ -231,6 +234,94 @@ private Q_SLOTS:
         QCOMPARE(shown, format);
     }
 
+    // Songs of 6, 5 and 7 s with a second of silence between: where the
+    // cuts land when titles come on time, late or early, and what is lost.
+    void cutsSongs_data()
+    {
+        QTest::addColumn<bool>("aac");
+        QTest::addColumn<int>("titleLateMs"); // after the next song begins
+        QTest::addColumn<int>("offsetMs");
+        QTest::addColumn<int>("windowMs");
+        QTest::addColumn<int>("worstMs");  // furthest a cut may land from a silence's middle
+        QTest::addColumn<int>("brokenAt"); // a frame header spoilt there, 0 none
+        QTest::newRow("on time, window") << false << 0 << 0 << 3000 << 60 << 0;
+        QTest::newRow("1.5 s late, window") << false << 1500 << 0 << 3000 << 60 << 0;
+        QTest::newRow("1 s early, window, AAC") << true << -1000 << 0 << 3000 << 60 << 0;
+        QTest::newRow("1.5 s late, offset, no window") << false << 1500 << -2000 << 0 << 80 << 0;
+        QTest::newRow("1 s early, offset, no window") << true << -1000 << 500 << 0 << 60 << 0;
+        QTest::newRow("a broken frame") << false << 0 << 0 << 3000 << 60 << 40000;
+    }
+    void cutsSongs()
+    {
+        QFETCH(bool, aac);
+        QFETCH(int, titleLateMs);
+        QFETCH(int, offsetMs);
+        QFETCH(int, windowMs);
+        QFETCH(int, worstMs);
+        QFETCH(int, brokenAt);
+        using AudioFixtures::Codec;
+        QByteArray stream =
+            AudioFixtures::programme(aac ? Codec::Aac : Codec::Mp3, {{6}, {5}, {7}});
+        QVERIFY(!stream.isEmpty());
+        const QByteArray whole = stream;
+        for (qsizetype at = 0; brokenAt > 0; at += AudioFrame::at(whole, at)->length) {
+            if (at >= brokenAt) { // a header, so that the frame cannot be found
+                stream[at] = 'x';
+                break;
+            }
+        }
+        struct Songs : SongCutter::Receiver
+        {
+            QList<QByteArray> bytes{{}};
+            QList<qint64> playingUs{0};
+            qint64 skipped = 0;
+            void songAudio(QByteArrayView audio, qint64 durationUs) override
+            {
+                bytes.last() += audio;
+                playingUs.last() += durationUs;
+            }
+            void songEnds() override
+            {
+                bytes.append(QByteArray());
+                playingUs.append(0);
+            }
+            void audioSkipped(qint64 count, bool) override { skipped += count; }
+        } songs;
+        SongCutter cutter(songs, aac ? SongCutter::Framing::Aac : SongCutter::Framing::Mp3,
+                          {offsetMs * 1000LL, windowMs * 1000LL});
+        // Joined mid-frame; the titles come after the frame that reaches their time.
+        qint64 timeUs = 0;
+        QList<qint64> titlesUs{7000000 + titleLateMs * 1000LL, 13000000 + titleLateMs * 1000LL};
+        for (qsizetype at = 5; at < stream.size();) {
+            const auto frame = AudioFrame::at(stream, at);
+            const qsizetype length = frame ? frame->length : 1;
+            cutter.feed(QByteArrayView(stream).sliced(at, std::min(length, stream.size() - at)));
+            at += length;
+            timeUs += frame ? frame->durationUs() : 0;
+            if (!titlesUs.isEmpty() && timeUs >= titlesUs.first()) {
+                cutter.titleChanged();
+                titlesUs.removeFirst();
+            }
+        }
+        cutter.finish();
+        QCOMPARE(songs.bytes.size(), 3);
+        // Every byte went to one song but those of the first and the broken frame.
+        QCOMPARE(songs.bytes.join().size() + songs.skipped, stream.size() - 5);
+        qsizetype cut = 5 + songs.skipped; // every byte skipped lies before the first cut
+        for (int song = 1; song < 3; ++song) {
+            cut += songs.bytes[song - 1].size();
+            qint64 cutUs = 0;
+            for (qsizetype at = 0; at < cut; at += AudioFrame::at(whole, at)->length)
+                cutUs += AudioFrame::at(whole, at)->durationUs();
+            QVERIFY2(std::abs(cutUs - (song * 6000000 + 500000)) <= worstMs * 1000LL,
+                     qPrintable(QString::number(cutUs)));
+        }
+        // Each song plays on its own; a frame lost by the station leaves a gap
+        // the next frame's decoder feels.
+        for (qsizetype song = brokenAt > 0 ? 1 : 0; song < 3; ++song)
+            QVERIFY(AudioFixtures::decodedMs(songs.bytes[song]) > 4000);
+    }
+
     // Try: what a station sends, in a few seconds, with nothing written.
     void probes_data()
     {
@@ -291,24 +382,23 @@ private Q_SLOTS:
             << serve("/moved", Route::redirect(301, serve("/live", live).toUtf8())) << 0
             << u"interval is 8192\nShoutcast genre is Jazz\nGot shoutcast data: "
                u"StreamTitle='Artist - First';\nConnection closed by the station\nRecording ended"_s
-            // The end of a file with a made title cuts its last interval.
-            << Tracks{{dated + u".mp3"_s, audio(0, 300000 - 8192)}} << closed;
+            << Tracks{{dated + u".mp3"_s, audio(0, 300000)}} << closed;
         const QList<QByteArray> titles = {"Alpha", "Beta", "Gamma", "Delta"};
-        // A song's last interval belongs to the block boundary of the next.
-        const Tracks partial = {{u"Beta.mp3"_s, audio(304000, 288000)},
-                                {u"Gamma.mp3"_s, audio(608000, 288000)},
-                                {u"End of Alpha.mp3"_s, audio(16000, 272000)}};
+        // Nothing is lost between songs; the first title names the audio before it too.
+        const Tracks partial = {{u"Beta.mp3"_s, audio(304000, 304000)},
+                                {u"Gamma.mp3"_s, audio(608000, 304000)},
+                                {u"End of Alpha.mp3"_s, audio(0, 304000)}};
         // The last song was cut by the end: renamed, then too small to keep.
         QTest::newRow("songs, partial kept")
             << serve("/fine", stream(16000, 1000000, 1500, titles)) << (Split | Partial)
-            << u"Data size is tiny (88000 bytes), deleting song\n"_s << partial << closed;
+            << u"Track is tiny (5 s of audio, 88000 bytes), deleting song\n"_s << partial << closed;
         // A refusal during the capture ends it, and the track stays.
         Route refused = stream(16000, {}, 0, titles.first(3));
         refused.bytesPerSecond = 400000; // Beta is handed over while Gamma is under way
         const QString library = u"File access error: Error adding the track to the music library"_s;
         QTest::newRow("hand-off refused")
             << serve("/refused", refused) << (Split | HandOff) << u"refused\n"_s + library
-            << Tracks{{u"Beta.mp3"_s, audio(304000, 288000)}} << library;
+            << Tracks{{u"Beta.mp3"_s, audio(304000, 304000)}} << library;
         // Stop waits for the last track to reach the disk, never for a script: the
         // capture ends once its hand-off comes back. Quitting waits for it.
         Route held = stream(0);
@@ -336,7 +426,7 @@ private Q_SLOTS:
         QTest::newRow("lost sync, resumed")
             << serve("/sniff", sniffed) << int(Resume)
             << QString::fromLatin1(head) + u"Detected ogg from icecast data\n"_s + lost
-            << Tracks{{dated + u".ogg"_s, audio(0, 35 * 8192)}} << lost;
+            << Tracks{{dated + u".ogg"_s, audio(0, 36 * 8192)}} << lost;
         QTest::newRow("failed write keeps the track")
             << serve("/endless", stream(0)) << 0 << u"File access error: Could not write to "_s
             << Tracks{{dated + u".mp3"_s, audio(0, fullDisk)}}
@@ -558,7 +648,7 @@ private Q_SLOTS:
     {
         QTest::addColumn<QString>("streamTitle"); // empty: made up from `base` and the time
         QTest::addColumn<qint64>("written");
-        QTest::addColumn<int>("interval");
+        QTest::addColumn<qint64>("playingMs"); // -1: unknown, timed at 128 kbit/s
         // 0 complete, 1 incomplete, 2 incomplete and kept, 3 removed while written
         QTest::addColumn<int>("end");
         // A file there beforehand that must stay as it is; "/": the track folder
@@ -570,47 +660,47 @@ private Q_SLOTS:
         QTest::addColumn<QString>("log"); // then why a track was lost, as the outcome says
         const QString song = u"Writing data to Song.mp3\n"_s;
         const QString song2 = u"Writing data to Song (2).mp3\n"_s;
-        QTest::newRow("262144 stays, judged before the cut")
-            << u"Song"_s << 262144LL << 8192 << 0 << QString() << u"Song.mp3"_s << 262144LL - 8192
+        QTest::newRow("256 KiB of an unknown codec stays")
+            << u"Song"_s << 262144LL << -1LL << 0 << QString() << u"Song.mp3"_s << 262144LL
             << u"Song"_s << song + u"File size is 262144 bytes\n"_s;
         // A long made name loses the end of its base, never the date or counter.
         const QString date = u"_Mar_01_2026__12_05PM"_s;
         const QString made = u"_Desk %d "_s + QString(208, u'y') + date + u" (2).mp3"_s;
-        QTest::newRow("made title, name taken, one interval is not cut")
-            << QString() << 300000LL << 300000 << 0
-            << u"_Desk %d "_s + QString(212, u'y') + date + u".mp3"_s << made << 300000LL
+        QTest::newRow("made title, name taken, 16 s of a low bitrate stay")
+            << QString() << 40000LL << 16000LL << 0
+            << u"_Desk %d "_s + QString(212, u'y') + date + u".mp3"_s << made << 40000LL
             << base + u" - Mar 01, 2026 12:05PM"_s
-            << u"Writing data to "_s + made + u"\nFile size is 300000 bytes\n"_s;
+            << u"Writing data to "_s + made + u"\nFile size is 40000 bytes\n"_s;
         QTest::newRow("incomplete deleted, the earlier track stays")
-            << u"Song"_s << 300000LL << -1 << 1 << u"Song.mp3"_s << QString() << 0LL << u"Song"_s
+            << u"Song"_s << 300000LL << -1LL << 1 << u"Song.mp3"_s << QString() << 0LL << u"Song"_s
             << song2 + u"Deleting the last (incomplete) shoutcast song\n"
                        u"the last song was cut short and deleted as incomplete"_s;
         // The name is cut so that "Start of " still fits in 255 bytes.
         const QString xs(235, u'x'), cut = u"AC_DC_ "_s + xs + u".mp3"_s;
         QTest::newRow("incomplete kept, cleaned long name, renamed beside a taken one")
-            << u"AC/DC: "_s + xs + u"xx"_s << 300000LL << 1000 << 2 << u"Start of "_s + cut
-            << u"Start of AC_DC_ "_s + xs.left(231) + u" (2).mp3"_s << 299000LL
+            << u"AC/DC: "_s + xs + u"xx"_s << 300000LL << -1LL << 2 << u"Start of "_s + cut
+            << u"Start of AC_DC_ "_s + xs.left(231) + u" (2).mp3"_s << 300000LL
             << u"Start of AC/DC: "_s + xs + u"xx"_s
             << u"Writing data to "_s + cut + u"\nFile size is 300000 bytes\n"_s;
-        QTest::newRow("incomplete kept, 262143 is tiny")
-            << u"Song"_s << 262143LL << -1 << 2 << QString() << QString() << 0LL
+        QTest::newRow("incomplete kept, 300 KB of 15.9 s is tiny")
+            << u"Song"_s << 300000LL << 15999LL << 2 << QString() << QString() << 0LL
             << u"Start of Song"_s
-            << song + u"Data size is tiny (262143 bytes), deleting song\n"
-                      u"the track was too short to keep (under 256 KB)"_s;
+            << song + u"Track is tiny (15 s of audio, 300000 bytes), deleting song\n"
+                      u"the track was too short to keep (under 16 s)"_s;
         QTest::newRow("removed while written")
-            << u"Song"_s << 300000LL << -1 << 3 << QString() << QString() << 0LL << u"Song"_s
+            << u"Song"_s << 300000LL << -1LL << 3 << QString() << QString() << 0LL << u"Song"_s
             << song + u"File access error: "_s + TrackWriter::folder() +
                    u"/Song.mp3 was removed while it was written\n"
                    u"the track file was deleted during the recording"_s;
         QTest::newRow("open fails")
-            << u"Song"_s << 300000LL << -1 << 0 << u"/"_s << QString() << 0LL << u"Song"_s
+            << u"Song"_s << 300000LL << -1LL << 0 << u"/"_s << QString() << 0LL << u"Song"_s
             << u"FileOpenFailed "_s + TrackWriter::folder() + u"/Song.mp3: Not a directory"_s;
     }
     void closesTracks()
     {
         QFETCH(QString, streamTitle);
         QFETCH(qint64, written);
-        QFETCH(int, interval);
+        QFETCH(qint64, playingMs);
         QFETCH(int, end);
         QFETCH(QString, existing);
         QFETCH(QString, file);
@@ -636,10 +726,11 @@ private Q_SLOTS:
         writer.write(QByteArrayView(data).sliced(1000));
         if (end == 3)
             QVERIFY(QDir(folder).removeRecursively() && writer.wasRemoved());
-        const auto track = writer.close(end == 1 || end == 2, end == 2, interval);
+        const auto track = writer.close(end == 1 || end == 2, end == 2,
+                                        playingMs < 0 ? std::nullopt : std::optional(playingMs));
         // Closed: nothing more is written, kept or logged.
         writer.write("x");
-        QVERIFY(!writer.close(true, true, 0));
+        QVERIFY(!writer.close(true, true));
         QCOMPARE(lines + writer.lossReason(), log);
         QCOMPARE(writer.title(), title);
         QStringList left = QStringList{existing, file}.filter(u".mp3"_s); // the named tracks
