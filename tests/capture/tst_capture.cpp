@@ -10,6 +10,7 @@
 #include <QTimer>
 
 #include "capture/capture.h"
+#include "capture/nonsongtitles.h"
 #include "capture/playlisttarget.h"
 #include "capture/stationheaders.h"
 #include "capture/stationprobe.h"
@@ -718,6 +719,47 @@ private Q_SLOTS:
         QCOMPARE(QDir(folder.filePath(u"A_B"_s)).entryList(QDir::Files),
                  (QStringList{u"_Song.mp3"_s, u"Start of _Song.mp3"_s}));
         QVERIFY(lines.contains(u"Writing data to A_B/_Song (2).mp3\n"_s));
+    }
+
+    void nonSongTitles_data()
+    {
+        QTest::addColumn<QByteArray>("file"); // "" none, "/" a folder in its place
+        QTest::addColumn<QString>("titles");
+        QTest::addColumn<QString>("matched"); // a digit a title
+        QTest::addColumn<QString>("problem"); // how it starts
+        QTest::newRow("defaults written")
+            << QByteArray()
+            << u"| - |Radio X - ADVERT|AC/DC - Jingle|PUBLICITÉ 2|Jingle Bells|"
+               u"The Adverts - One Chord Wonders|Advertising Space"_s
+            << u"11111000"_s << QString();
+        QTest::newRow("the user's lines")
+            << QByteArray("# advert\n\n  *news*  \r\nfoo[\n")
+            << u" Evening NEWS |advert|# advert|"_s << u"1001"_s
+            << NonSongTitles::path() + u", line 4: “foo[” is not a pattern"_s;
+        QTest::newRow("unreadable") << QByteArray("/") << u"advert|news"_s << u"10"_s
+                                    << u"Could not read "_s + NonSongTitles::path();
+    }
+    void nonSongTitles()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, titles);
+        QFETCH(QString, matched);
+        QFETCH(QString, problem);
+        const QString path = NonSongTitles::path();
+        QVERIFY(QDir(QFileInfo(path).path()).removeRecursively());
+        if (file == "/")
+            QVERIFY(QDir().mkpath(path));
+        else if (!file.isEmpty())
+            writeFile(path, file);
+        QString told;
+        const NonSongTitles nonSongs = NonSongTitles::load(&told);
+        QString found;
+        for (const QString &title : titles.split(u'|'))
+            found += nonSongs.matches(title) ? u'1' : u'0';
+        QCOMPARE(found, matched);
+        QVERIFY2(told.startsWith(problem) && told.isEmpty() == problem.isEmpty(), qPrintable(told));
+        if (file.isEmpty())
+            QVERIFY(fileContents(path).startsWith("# ") && fileContents(path).contains("\n-\n"));
     }
 };
 

@@ -7,6 +7,7 @@
 #include <QtWidgets>
 
 #include "testfiles.h"
+#include "capture/nonsongtitles.h"
 #include "capture/trackwriter.h"
 #include "directory/directoryclient.h"
 #include "platform/autostart.h"
@@ -510,6 +511,8 @@ private Q_SLOTS:
         QDesktopServices::setUrlHandler(u"file"_s, this, "opened");
         ctl<QAction>(u"openFolderAction"_s)->trigger();
         QCOMPARE(m_told.last(), TrackWriter::folder());
+        ctl<QAction>(u"nonSongTitlesAction"_s)->trigger(); // the file is made, then handed over
+        QVERIFY(m_told.last() == NonSongTitles::path() && QFileInfo(m_told.last()).isFile());
         QDesktopServices::setUrlHandler(u"file"_s, this, "missing"); // no such slot: not opened
         ctl<QAction>(u"openFolderAction"_s)->trigger();
         QDesktopServices::unsetUrlHandler(u"file"_s);
