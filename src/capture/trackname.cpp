@@ -61,14 +61,20 @@ QString madeTitle(const QString &base, const QDateTime &when)
 
 QString cleanStreamTitle(const QString &streamTitle)
 {
+    const QString cleaned = cleanFileNamePart(streamTitle);
+    return cleaned.isEmpty() ? QStringLiteral("Untitled") : cleaned;
+}
+
+QString cleanFileNamePart(const QString &text)
+{
     QString cleaned;
-    cleaned.reserve(streamTitle.size());
-    for (const QChar c : streamTitle) {
+    cleaned.reserve(text.size());
+    for (const QChar c : text) {
         if (c == u'~' || c.category() == QChar::Other_Control || (c == u'.' && cleaned.isEmpty()))
             continue;
         cleaned.append(refusedCharacters.contains(c) ? QChar(u'_') : c);
     }
-    return cleaned.isEmpty() ? QStringLiteral("Untitled") : cleaned;
+    return cleaned;
 }
 
 QString fitFileName(const QString &base, const QString &kept, qsizetype maxBytes)

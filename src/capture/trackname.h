@@ -19,6 +19,8 @@ QString madeTitle(const QString &base, const QDateTime &when);
 // characters and leading dots go. A title that keeps nothing becomes
 // "Untitled", never an empty or hidden name.
 QString cleanStreamTitle(const QString &streamTitle);
+// The same cleaning without the "Untitled": a text that keeps nothing is empty.
+QString cleanFileNamePart(const QString &text);
 
 // Cuts the base so that base + kept fit in maxBytes of UTF-8, never splitting
 // a character: kept (a date, a counter, the extension) is never cut.

@@ -1,5 +1,6 @@
 #include "capture/trackwriter.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -93,6 +94,12 @@ QString TrackWriter::folder()
     return trackFolder;
 }
 
+void TrackWriter::setPattern(const QString &pattern, const TrackPattern::Fields &fields)
+{
+    m_pattern = pattern;
+    m_fields = fields;
+}
+
 void TrackWriter::open(const QString &streamTitle, const QString &madeBase, const QDateTime &now,
                        const QString &extension)
 {
@@ -101,6 +108,7 @@ void TrackWriter::open(const QString &streamTitle, const QString &madeBase, cons
     m_madeBase = madeBase;
     m_extension = extension;
     m_track.madeTitle = streamTitle.isEmpty();
+    m_subfolder.clear();
     if (m_track.madeTitle) {
         m_stem = TrackName::cleanStreamTitle(madeBase);
         m_kept = TrackName::madeFileDate(now);
@@ -109,6 +117,11 @@ void TrackWriter::open(const QString &streamTitle, const QString &madeBase, cons
         m_stem = TrackName::cleanStreamTitle(streamTitle);
         m_kept.clear();
         m_track.title = streamTitle;
+        if (const std::optional<QString> stem = TrackPattern::relativeStem(m_pattern, m_fields)) {
+            const qsizetype slash = stem->lastIndexOf(u'/');
+            m_subfolder = stem->left(std::max<qsizetype>(slash, 0));
+            m_stem = stem->sliced(slash + 1);
+        }
     }
     createFile();
 }
@@ -118,7 +131,10 @@ void TrackWriter::open(const QString &streamTitle, const QString &madeBase, cons
 void TrackWriter::createFile()
 {
     closeFile();
-    const QString trackFolder = folder();
+    // The pattern's folders hold no "." or ".." and never start at the root:
+    // they stay below the track folder.
+    const QString trackFolder = m_subfolder.isEmpty() ? folder() : folder() + u'/' + m_subfolder;
+    const QString shownFolder = m_subfolder.isEmpty() ? QString() : m_subfolder + u'/';
     for (int counter = 1; counter <= maxCounter; ++counter) {
         const QString fileName = TrackName::fitFileName(
             m_stem, m_kept + TrackName::counterSuffix(counter) + m_extension, maxFileNameBytes);
@@ -132,7 +148,7 @@ void TrackWriter::createFile()
             m_fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         }
         if (m_fd >= 0) {
-            m_log(QStringLiteral("Writing data to ") + fileName + u'\n');
+            m_log(QStringLiteral("Writing data to ") + shownFolder + fileName + u'\n');
             struct stat status = {};
             if (::fstat(m_fd, &status) == 0) {
                 m_device = status.st_dev;

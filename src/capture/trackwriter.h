@@ -10,11 +10,13 @@
 #include <QDateTime>
 #include <QString>
 
+#include "capture/trackpattern.h"
 #include "values/track.h"
 
 // The track files of one capture: opens, names, writes, cuts, renames and
 // deletes them. Every file name rule lives in TrackName; this class applies
-// them in the track folder (the music folder's "Skyvane").
+// them in the track folder (the music folder's "Skyvane"), or in the folders
+// below it that a pattern names.
 //
 // It never replaces a file: a name already taken gets a counter, " (2)",
 // " (3)" ... before the extension. So the only files it ever deletes are the
@@ -30,6 +32,12 @@ public:
     TrackWriter &operator=(const TrackWriter &) = delete;
 
     static QString folder();
+
+    // Names the tracks opened from now on by `pattern` (see TrackPattern) with
+    // these fields, in folders below the track folder made as needed. Set it
+    // before each open(): the fields are the song's. An empty pattern, one that
+    // names nothing, and a track without a stream title keep the usual name.
+    void setPattern(const QString &pattern, const TrackPattern::Fields &fields);
 
     // Opens the next track, named after the stream title; an empty title makes
     // one up from madeBase and the time. Throws NamedFailure "FileOpenFailed".
@@ -85,9 +93,13 @@ private:
     // Bytes of the open track whose write-back has been started.
     qint64 m_flushed = 0;
     Track m_track;
+    QString m_pattern;
+    TrackPattern::Fields m_fields;
     // What the open track was named from: the file name is m_stem cut to fit,
-    // then m_kept, a counter when needed, and m_extension.
+    // then m_kept, a counter when needed, and m_extension, in m_subfolder of
+    // the track folder ("" the track folder itself).
     QString m_streamTitle;
+    QString m_subfolder;
     QString m_madeBase;
     QString m_stem;
     QString m_kept;

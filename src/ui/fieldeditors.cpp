@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QList>
 #include <QLocale>
+#include <QSpinBox>
 
 #include "platform/textencodings.h"
 #include "platform/textscan.h"
@@ -88,6 +89,18 @@ public:
 
 private:
     QAbstractButton *m_button;
+};
+
+// A number outside the box's range shows, and saves, as its nearest end.
+class SpinBoxEditor final : public FieldEditor
+{
+public:
+    explicit SpinBoxEditor(QSpinBox *box) : m_box(box) {}
+    QVariant value() const override { return qint32(m_box->value()); }
+    void setValue(const QVariant &value) override { m_box->setValue(value.toInt()); }
+
+private:
+    QSpinBox *m_box;
 };
 
 // The text of the box; a number is shown as its digits and read back from them.
@@ -274,6 +287,8 @@ std::unique_ptr<FieldEditor> FieldEditor::forControl(QWidget *root, const char *
         return std::make_unique<LineEditEditor>(edit);
     if (auto *box = qobject_cast<QComboBox *>(widget))
         return std::make_unique<ComboEditor>(box);
+    if (auto *box = qobject_cast<QSpinBox *>(widget))
+        return std::make_unique<SpinBoxEditor>(box);
     return nullptr;
 }
 

@@ -22,8 +22,8 @@ public:
 
     // The editor of the control named in a row of the field table, among the
     // children of root: one of the composite controls "startTime", "duration",
-    // "shoutLang" and "days", or else the line edit, button or combo box of that
-    // object name. nullptr when root has no such control.
+    // "shoutLang" and "days", or else the line edit, button, combo box or spin
+    // box of that object name. nullptr when root has no such control.
     static std::unique_ptr<FieldEditor> forControl(QWidget *root, const char *control);
 };
 

@@ -22,6 +22,7 @@
 #include <QPushButton>
 #include <QUrl>
 
+#include "capture/nonsongtitles.h"
 #include "capture/trackwriter.h"
 #include "model/recording.h"
 #include "platform/autostart.h"
@@ -270,11 +271,29 @@ void MainWindow::openFolder()
 {
     const QString folder = TrackWriter::folder();
     QDir().mkpath(folder);
-    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(folder)))
-        runAlert(this, Alert{QStringLiteral("The folder could not be opened"),
-                             QStringLiteral("No program opened %1.").arg(folder),
-                             {},
-                             {}});
+    openLocalFile(folder, QStringLiteral("The folder could not be opened"));
+}
+
+// The desktop's editor of plain text opens the file, made with the defaults
+// first; a line in it that is no pattern is for the user to mend there.
+void MainWindow::editNonSongTitles()
+{
+    QString problem;
+    NonSongTitles::load(&problem);
+    const QString path = NonSongTitles::path();
+    const QString failure = QStringLiteral("The non-song titles could not be opened");
+    if (QFileInfo(path).isFile())
+        openLocalFile(path, failure);
+    else
+        runAlert(this, Alert{failure, problem, {}, {}});
+}
+
+// Says so when no program opened it: without a desktop to start one, Qt only
+// tells standard error.
+void MainWindow::openLocalFile(const QString &path, const QString &failure)
+{
+    if (!QDesktopServices::openUrl(QUrl::fromLocalFile(path)))
+        runAlert(this, Alert{failure, QStringLiteral("No program opened %1.").arg(path), {}, {}});
 }
 
 // Screen readers announce an editable box by its line edit, which has no
@@ -681,7 +700,10 @@ void MainWindow::addBackgroundOptions()
         WindowSettings::setNotifyStarts(on);
         m_notifications.setTellStarts(on);
     });
-    m_options = {autostart, starts};
+    auto *titles = new QAction(QStringLiteral("Edit Non-Song Titles\u2026"), this);
+    titles->setObjectName(QStringLiteral("nonSongTitlesAction"));
+    QObject::connect(titles, &QAction::triggered, this, &MainWindow::editNonSongTitles);
+    m_options = {autostart, starts, titles};
 
     setContextMenuPolicy(Qt::CustomContextMenu);
     QObject::connect(this, &QWidget::customContextMenuRequested, this, [this](const QPoint &at) {

@@ -71,6 +71,7 @@ public:
     void setDirectoryUrl(const QUrl &url) { m_directory.setBaseUrl(url); }
     void showRecording(const Recording *recording);
     void openFolder();
+    void editNonSongTitles();
     void displayHelp();
 
 Q_SIGNALS:
@@ -106,6 +107,7 @@ private:
     void reportProblem(const QString &title, const QString &text);
     static bool acceptStationDrag(QDropEvent *event);
     void addBackgroundOptions();
+    void openLocalFile(const QString &path, const QString &failure);
     void follow(Recording *recording);
     void watchEdits();
     bool settleEdits();
@@ -123,7 +125,7 @@ private:
     // recordings go.
     std::unique_ptr<RecordingEditor> m_editor;
     DesktopNotifications m_notifications;
-    QList<QAction *> m_options;     // children: start with the desktop, notify starts
+    QList<QAction *> m_options;     // children: autostart, notify starts, non-song titles
     QList<QAction *> m_rowActions;  // children: the commands of a row's menu
     QLabel *m_emptyState = nullptr; // a child of the overview, while it has no rows
     TrayIcon *m_tray = nullptr;     // a child, where the desktop has a tray

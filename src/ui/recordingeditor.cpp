@@ -312,10 +312,11 @@ void RecordingEditor::updateEnabled()
     showProgress();
 
     const bool split = m_ui.splitButton->checkState() == Qt::Checked;
-    m_ui.shoutLang->setEnabled(split);
-    m_ui.shoutLangLabel->setEnabled(split);
-    m_ui.splitTitle->setEnabled(split);
-    m_ui.keepPartial->setEnabled(split);
+    for (QWidget *option : std::initializer_list<QWidget *>{
+             m_ui.shoutLang, m_ui.shoutLangLabel, m_ui.splitTitle, m_ui.keepPartial,
+             m_ui.fileNamePattern, m_ui.fileNamePatternLabel, m_ui.titleOffset,
+             m_ui.titleOffsetLabel, m_ui.cutWindow, m_ui.cutWindowLabel})
+        option->setEnabled(split);
 }
 
 // The whole log, scrolled to its end.

@@ -1,5 +1,6 @@
 #include "values/recordingsettings.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -30,6 +31,9 @@ const Field table[] = {
     {"reconnect", "reconnectButton", &S::reconnect, false},
     {"splitTitle", "splitTitle", &S::splitTitle, true},
     {"keepPartial", "keepPartial", &S::keepPartial, false},
+    {"fileNamePattern", "fileNamePattern", &S::fileNamePattern, QString()},
+    {"titleOffsetMs", "titleOffset", &S::titleOffsetMs, 0},
+    {"cutWindowMs", "cutWindow", &S::cutWindowMs, 3000},
     {"startTime", "startTime", &S::startTime, 600},
     {"duration", "duration", &S::duration, 60},
     {"shoutLang", "shoutLang", &S::shoutLang, qint32(TextEncodings::utf8)},
@@ -155,6 +159,10 @@ RecordingSettings RecordingSettings::fromJson(const QJsonObject &object)
     }
     // A start time outside one day (a file edited by hand) is that time of day.
     settings.startTime = ((settings.startTime % minutesPerDay) + minutesPerDay) % minutesPerDay;
+    // The cut's figures within the editor's limits.
+    settings.titleOffsetMs =
+        std::clamp(settings.titleOffsetMs, -maxTitleOffsetMs, maxTitleOffsetMs);
+    settings.cutWindowMs = std::clamp(settings.cutWindowMs, 0, maxCutWindowMs);
     // A log grown past what a recording keeps (a file edited by hand) keeps its end.
     if (settings.log.size() > logLoadLimit)
         settings.log = settings.log.right(logLoadLimit);

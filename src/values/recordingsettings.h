@@ -33,12 +33,19 @@ struct RecordingSettings
     bool reconnect = false;
     bool splitTitle = false;
     bool keepPartial = false;
+    // Where the tracks of a split recording go (TrackPattern); "": beside the
+    // others, named after the title.
+    QString fileNamePattern;
+    // How far a song's start lies from its title change; negative when titles
+    // come late, which moves the cut earlier.
+    qint32 titleOffsetMs = 0;
+    // The cut goes at the quietest point within this far either side; 0 cuts
+    // where the title says.
+    qint32 cutWindowMs = 0;
     qint32 startTime = 0; // minutes after local midnight
     qint32 duration = 0;  // minutes
     qint32 shoutLang = 0; // text-encoding number of the stream titles
     qint32 minFreeMB = 0; // a capture ends before free disk space falls below this
-    qint32 titleOffsetMs = 0; // how far the song change lies after the title change
-    qint32 cutWindowMs = 0;   // a cut goes to the quietest point this far either side
     Weekdays days{};
     QString log;
     // Under "lastOutcome": what the last capture that ended came to. Not a
@@ -54,6 +61,9 @@ struct RecordingSettings
     // More than a growing log ever holds (under logLimit and one line, and no
     // line comes near logTrimAmount): only a file edited by hand is cut on load.
     static constexpr qsizetype logLoadLimit = logLimit + logTrimAmount;
+    // The editor's limits of the cut; a file edited by hand is held to them.
+    static constexpr qint32 maxTitleOffsetMs = 30000;
+    static constexpr qint32 maxCutWindowMs = 10000;
 
     // One row of the field table.
     struct Field

@@ -9,14 +9,16 @@
 #include <QTest>
 #include <QTimer>
 
-#include "capture/capture.h"
 #include "capture/audioframe.h"
+#include "capture/capture.h"
+#include "capture/nonsongtitles.h"
 #include "capture/playlisttarget.h"
 #include "capture/songcutter.h"
 #include "capture/stationheaders.h"
 #include "capture/stationprobe.h"
 #include "capture/streamformat.h"
 #include "capture/trackname.h"
+#include "capture/trackpattern.h"
 #include "capture/trackwriter.h"
 #include "model/recording.h"
 #include "model/recordinglist.h"
@@ -135,6 +137,7 @@ private Q_SLOTS:
     void init()
     {
         QDir(TrackWriter::folder()).removeRecursively();
+        QFile::remove(TrackWriter::folder()); // a file in its place, as "open fails" leaves
         m_now = QDateTime(QDate(2026, 12, 9), QTime(10, 0));
         Clock::setSource([this] { return m_now; });
     }
@@ -747,6 +750,107 @@ private Q_SLOTS:
         QFile kept(track->path);
         QVERIFY(kept.open(QIODevice::ReadOnly));
         QCOMPARE(kept.readAll(), data.left(onDisk));
+    }
+
+    // Station "Radio/1", 12:05 on 2026-03-01, the seventh track; "-" nothing usable.
+    void trackPatterns_data()
+    {
+        QTest::addColumn<QString>("pattern");
+        QTest::addColumn<QString>("streamTitle");
+        QTest::addColumn<QString>("stem");
+        const auto row = [](const char *name, const QString &pattern, const QString &title,
+                            const QString &stem) {
+            QTest::newRow(name) << pattern << title << stem;
+        };
+        row("folders", u"{station}/{artist}/{title}"_s, u"AC/DC - T.N.T."_s,
+            u"Radio_1/AC_DC/T.N.T."_s);
+        row("first separator, mark on the title", u"{artist} - {title}"_s,
+            u"End of Björk  -  Jóga - Live"_s, u"Björk - End of Jóga - Live"_s);
+        row("date, time, counter", u"{Date} {TIME} #{counter}"_s, u"x"_s,
+            u"2026-03-01 12-05 #07"_s);
+        row("unknown and open braces", u"{{title}} {x} {title"_s, u"S"_s, u"{S} {x} {title"_s);
+        row("hostile fields", u"{title}/{artist}"_s, u"/ - ../../etc/passwd"_s,
+            u"_.._etc_passwd/_"_s);
+        row("absolute, dots, empty parts", u"/../{artist}/./ . /{title}"_s, u"Song"_s, u"Song"_s);
+        row("dot bared by cleaning", u"{title}"_s, u" ~ .hidden"_s, u"hidden"_s);
+        row("empty pattern", QString(), u"Song"_s, u"-"_s);
+        row("only empty fields", u"{artist}/{album}"_s, u"Song"_s, u"-"_s);
+        row("255 bytes a part", u"{title}/x"_s, clef.repeated(70), clef.repeated(63) + u"/x"_s);
+        row("eight folders", u"1/2/3/4/5/6/7/8/9/{title}"_s, u"S"_s, u"1/2/3/4/5/6/7/8/S"_s);
+    }
+    void trackPatterns()
+    {
+        QFETCH(QString, pattern);
+        QFETCH(QString, streamTitle);
+        QFETCH(QString, stem);
+        TrackPattern::Fields fields = TrackPattern::Fields::fromStreamTitle(streamTitle);
+        fields.station = u"Radio/1"_s;
+        fields.time = noon;
+        fields.counter = 7;
+        QCOMPARE(TrackPattern::relativeStem(pattern, fields).value_or(u"-"_s), stem);
+    }
+
+    // A pattern's folders are made below the track folder, and the rules of names hold there.
+    void writesByPattern()
+    {
+        const QString title = u"A/B - ../Song"_s;
+        TrackPattern::Fields fields = TrackPattern::Fields::fromStreamTitle(title);
+        fields.station = u".."_s;
+        QString lines;
+        TrackWriter writer([&lines](const QString &line) { lines += line; });
+        writer.setPattern(u"/{station}/{artist}/{title}"_s, fields);
+        const QByteArray data = StationSimulator::audioBytes(0, 300000);
+        for (const bool last : {false, true}) {
+            writer.open(title, base, noon, u".mp3"_s);
+            writer.write(data);
+            QVERIFY(writer.close(last, true, 0));
+        }
+        const QDir folder(TrackWriter::folder());
+        QCOMPARE(folder.entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{u"A_B"_s});
+        QCOMPARE(QDir(folder.filePath(u"A_B"_s)).entryList(QDir::Files),
+                 (QStringList{u"_Song.mp3"_s, u"Start of _Song.mp3"_s}));
+        QVERIFY(lines.contains(u"Writing data to A_B/_Song (2).mp3\n"_s));
+    }
+
+    void nonSongTitles_data()
+    {
+        QTest::addColumn<QByteArray>("file"); // "" none, "/" a folder in its place
+        QTest::addColumn<QString>("titles");
+        QTest::addColumn<QString>("matched"); // a digit a title
+        QTest::addColumn<QString>("problem"); // how it starts
+        QTest::newRow("defaults written")
+            << QByteArray()
+            << u"| - |Radio X - ADVERT|AC/DC - Jingle|PUBLICITÉ 2|Jingle Bells|"
+               u"The Adverts - One Chord Wonders|Advertising Space"_s
+            << u"11111000"_s << QString();
+        QTest::newRow("the user's lines")
+            << QByteArray("# advert\n\n  *news*  \r\nfoo[\n")
+            << u" Evening NEWS |advert|# advert|"_s << u"1001"_s
+            << NonSongTitles::path() + u", line 4: “foo[” is not a pattern"_s;
+        QTest::newRow("unreadable") << QByteArray("/") << u"advert|news"_s << u"10"_s
+                                    << u"Could not read "_s + NonSongTitles::path();
+    }
+    void nonSongTitles()
+    {
+        QFETCH(QByteArray, file);
+        QFETCH(QString, titles);
+        QFETCH(QString, matched);
+        QFETCH(QString, problem);
+        const QString path = NonSongTitles::path();
+        QVERIFY(QDir(QFileInfo(path).path()).removeRecursively());
+        if (file == "/")
+            QVERIFY(QDir().mkpath(path));
+        else if (!file.isEmpty())
+            writeFile(path, file);
+        QString told;
+        const NonSongTitles nonSongs = NonSongTitles::load(&told);
+        QString found;
+        for (const QString &title : titles.split(u'|'))
+            found += nonSongs.matches(title) ? u'1' : u'0';
+        QCOMPARE(found, matched);
+        QVERIFY2(told.startsWith(problem) && told.isEmpty() == problem.isEmpty(), qPrintable(told));
+        if (file.isEmpty())
+            QVERIFY(fileContents(path).startsWith("# ") && fileContents(path).contains("\n-\n"));
     }
 };
 

@@ -25,7 +25,8 @@ const char *const defaults =
     "'customArtist': 'Skyvane', 'customAlbum': '', 'customGenre': 'Skyvane', 'daily': false, "
     "'once': false, 'recCount': 1000, 'splitSongs': false, 'reconnect': false, 'splitTitle': "
     "true, 'keepPartial': false, 'startTime': 600, 'duration': 60, 'shoutLang': 134217984, "
-    "'days': [0, 0, 0, 0, 0, 0, 0], 'minFreeMB': 500, 'log': ''}";
+    "'days': [0, 0, 0, 0, 0, 0, 0], 'minFreeMB': 500, 'log': '', 'fileNamePattern': '', "
+    "'titleOffsetMs': 0, 'cutWindowMs': 3000}";
 
 } // namespace
 
@@ -47,9 +48,12 @@ private Q_SLOTS:
                             .toVariantMap());
         QCOMPARE(s.toJson(), QJsonObject::fromVariantMap(expected));
         // Out of range on load: the time of day, and the end of an oversize log.
-        const auto loaded = RecordingSettings::fromJson(
-            {{u"startTime"_s, -1441}, {u"log"_s, QString(30000, u'x') + u'!'}});
+        const auto loaded = RecordingSettings::fromJson({{u"startTime"_s, -1441},
+                                                         {u"log"_s, QString(30000, u'x') + u'!'},
+                                                         {u"titleOffsetMs"_s, -30001},
+                                                         {u"cutWindowMs"_s, 10001}});
         QCOMPARE(loaded.startTime, 1439);
+        QVERIFY(loaded.titleOffsetMs == -30000 && loaded.cutWindowMs == 10000);
         QVERIFY(loaded.log.size() == 24000 && loaded.log.endsWith(u"x!"));
         QCOMPARE(RecordingSettings::fromJson({{u"startTime"_s, 2880}}).startTime, 0);
         // The editor trims inline whitespace at both ends, and reads a number from text.

@@ -7,6 +7,7 @@
 #include <QtWidgets>
 
 #include "testfiles.h"
+#include "capture/nonsongtitles.h"
 #include "capture/trackwriter.h"
 #include "directory/directoryclient.h"
 #include "platform/autostart.h"
@@ -142,6 +143,10 @@ private Q_SLOTS:
             add(key, true, u"1"_s);
         add("splitTitle", false, u"0"_s);
         add("recCount", 250, u"250"_s, u"2"_s, 2);
+        add("fileNamePattern", u"{artist}/{title}"_s, u"{artist}/{title}"_s, u" {title} "_s,
+            u"{title}"_s);
+        add("titleOffsetMs", -2500, u"-2500"_s, u"-30001"_s, -30000);
+        add("cutWindowMs", 0, u"0"_s, u"10001"_s, 10000);
         add("startTime", 0, u"12|00|AM"_s);
         // Typed: AM/PM counts by its first letter, numbers are read from the
         // start of the text, and a sum past 32 bits saturates.
@@ -223,18 +228,20 @@ private Q_SLOTS:
     }
 
     // Daily, Split and Once clicked in turn: after each, which of the 7 days,
-    // the 4 split options and Daily can be set. Once beats Daily.
+    // the 7 split options and Daily can be set. Once beats Daily.
     void enablesControls()
     {
         open(u"Jazz"_s);
         const QStringList controls =
-            week + u"shoutLang shoutLangLabel splitTitle keepPartial dailyButton"_s.split(u' ');
+            week + u"shoutLang shoutLangLabel splitTitle keepPartial fileNamePattern titleOffset "
+                   u"cutWindow dailyButton"_s.split(u' ');
         QStringList enabled;
         for (const QString &button : {u"dailyButton"_s, u"splitButton"_s, u"onceButton"_s}) {
             ctl<QAbstractButton>(button)->click();
             enabled.append(shownBy(controls, "enabled").remove(u'|'));
         }
-        QCOMPARE(enabled, QStringList({u"000000000001"_s, u"000000011111"_s, u"111111111110"_s}));
+        QCOMPARE(enabled,
+                 QStringList({u"000000000000001"_s, u"000000011111111"_s, u"111111111111110"_s}));
     }
 
     void runsListCommands_data()
@@ -504,6 +511,8 @@ private Q_SLOTS:
         QDesktopServices::setUrlHandler(u"file"_s, this, "opened");
         ctl<QAction>(u"openFolderAction"_s)->trigger();
         QCOMPARE(m_told.last(), TrackWriter::folder());
+        ctl<QAction>(u"nonSongTitlesAction"_s)->trigger(); // the file is made, then handed over
+        QVERIFY(m_told.last() == NonSongTitles::path() && QFileInfo(m_told.last()).isFile());
         QDesktopServices::setUrlHandler(u"file"_s, this, "missing"); // no such slot: not opened
         ctl<QAction>(u"openFolderAction"_s)->trigger();
         QDesktopServices::unsetUrlHandler(u"file"_s);
