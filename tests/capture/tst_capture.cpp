@@ -3,6 +3,7 @@
 #include <limits>
 
 #include <QDirIterator>
+#include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTcpSocket>
@@ -12,6 +13,7 @@
 #include "capture/audioframe.h"
 #include "capture/capture.h"
 #include "capture/nonsongtitles.h"
+#include "capture/oggsplitter.h"
 #include "capture/playlisttarget.h"
 #include "capture/songcutter.h"
 #include "capture/stationheaders.h"
@@ -273,7 +275,7 @@ private Q_SLOTS:
                 break;
             }
         }
-        struct Songs : SongCutter::Receiver
+        struct Songs final : SongCutter::Receiver
         {
             QList<QByteArray> bytes{{}};
             QList<qint64> playingUs{0};
@@ -803,7 +805,7 @@ private Q_SLOTS:
         for (const bool last : {false, true}) {
             writer.open(title, base, noon, u".mp3"_s);
             writer.write(data);
-            QVERIFY(writer.close(last, true, 0));
+            QVERIFY(writer.close(last, true));
         }
         const QDir folder(TrackWriter::folder());
         QCOMPARE(folder.entryList(QDir::AllEntries | QDir::NoDotAndDotDot), QStringList{u"A_B"_s});
@@ -851,6 +853,82 @@ private Q_SLOTS:
         QVERIFY2(told.startsWith(problem) && told.isEmpty() == problem.isEmpty(), qPrintable(told));
         if (file.isEmpty())
             QVERIFY(fileContents(path).startsWith("# ") && fileContents(path).contains("\n-\n"));
+    }
+
+    // Chained Ogg streams from ffmpeg, split where each logical stream begins.
+    void oggSplits_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QString>("calls"); // streams begun and garbage skipped
+        QTest::addColumn<QList<int>>("ms"); // each part's playing time; 0: it cannot play alone
+        using AudioFixtures::Codec;
+        const QByteArray vorbis = AudioFixtures::programme(
+            Codec::Vorbis, {{2, u"Artist"_s, u"Süd"_s}, {1.5, {}, u"Title Alone"_s}}, 0.5);
+        const QByteArray opus =
+            AudioFixtures::programme(Codec::Opus, {{1.5, u"Artist Alone"_s, {}}, {1, {}, {}}}, 0.5);
+        const QString titled = u"Ogg Vorbis: Artist - Süd|Ogg Vorbis: Title Alone"_s;
+        QTest::newRow("Vorbis") << vorbis << titled << QList<int>{2000, 2000};
+        QTest::newRow("Opus") << opus << u"Ogg Opus: Artist Alone|Ogg Opus: "_s
+                              << QList<int>{1500, 1500};
+        // A corrupted copy of the next stream's first page would begin a stream of its own.
+        const qsizetype next = vorbis.indexOf(QByteArrayView("OggS\0\2", 6), 1);
+        QByteArray copy = vorbis.sliced(next, vorbis.indexOf("OggS", next + 1) - next);
+        copy[copy.size() - 1] = copy.back() ^ 1;
+        QTest::newRow("garbage, corrupted page")
+            << "junkOg" + vorbis.first(next) + copy + "Og" + vorbis.sliced(next)
+            << u"skipped 6|"_s +
+                   QString(titled).replace(u'|', u"|skipped %1|"_s.arg(2 + copy.size()))
+            << QList<int>{2000, 2000};
+        const qsizetype audio = vorbis.indexOf("OggS", vorbis.indexOf("OggS", 1) + 1);
+        QTest::newRow("joined without headers")
+            << vorbis.sliced(audio) << u"Ogg: |Ogg Vorbis: Title Alone"_s << QList<int>{0, 2000};
+    }
+    void oggSplits()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QString, calls);
+        QFETCH(QList<int>, ms);
+        struct Parts final : OggSplitter::Receiver
+        {
+            OggSplitter splitter{*this};
+            QStringList calls;
+            QList<QByteArray> parts;
+            QList<qint64> playing; // each part's, as it ends
+            void oggStreamBegins(const QString &title, const QString &codec) override
+            {
+                if (!parts.isEmpty())
+                    playing.append(splitter.playingMs());
+                calls.append(codec + u": "_s + title);
+                parts.append(QByteArray());
+            }
+            void oggPages(QByteArrayView pages) override { parts.last() += pages; }
+            void oggResynced(qint64 skipped) override
+            {
+                calls.append(u"skipped %1"_s.arg(skipped));
+            }
+        };
+        // Whole, then in random chunks: single bytes, then up to 5000 bytes.
+        QList<QByteArray> whole;
+        for (const int largest : {0, 1, 5000}) {
+            Parts split;
+            QRandomGenerator random(largest);
+            for (qsizetype at = 0, size = 0; at < bytes.size(); at += size) {
+                size = std::min(bytes.size() - at,
+                                largest ? 1 + qsizetype(random.bounded(largest)) : bytes.size());
+                split.splitter.feed(QByteArrayView(bytes).sliced(at, size));
+            }
+            split.playing.append(split.splitter.playingMs());
+            QCOMPARE(split.calls.join(u'|'), calls);
+            if (largest == 0)
+                whole = split.parts;
+            QVERIFY(split.parts == whole);
+            QCOMPARE(whole.size(), ms.size());
+            for (qsizetype i = 0; i < ms.size(); ++i) {
+                QCOMPARE_LE(qAbs(split.playing[i] - ms[i]), 10);
+                if (largest == 0) // each part plays on its own; decodedMs() is -1 when it cannot
+                    QCOMPARE_LE(qAbs(AudioFixtures::decodedMs(whole[i]) - ms[i]), 10);
+            }
+        }
     }
 };
 
