@@ -5,6 +5,8 @@
 #include <QStringList>
 #include <QTemporaryFile>
 
+using namespace Qt::StringLiterals;
+
 namespace AudioFixtures {
 
 namespace {
@@ -13,14 +15,14 @@ QStringList encoderArguments(Codec codec)
 {
     switch (codec) {
     case Codec::Mp3:
-        return {"-c:a", "libmp3lame",     "-b:a", "128k", "-write_xing",
-                "0",    "-id3v2_version", "0",    "-f",   "mp3"};
+        return {u"-c:a"_s, u"libmp3lame"_s,     u"-b:a"_s, u"128k"_s, u"-write_xing"_s,
+                u"0"_s,    u"-id3v2_version"_s, u"0"_s,    u"-f"_s,   u"mp3"_s};
     case Codec::Aac:
-        return {"-c:a", "aac", "-b:a", "64k", "-f", "adts"};
+        return {u"-c:a"_s, u"aac"_s, u"-b:a"_s, u"64k"_s, u"-f"_s, u"adts"_s};
     case Codec::Vorbis:
-        return {"-c:a", "libvorbis", "-b:a", "64k", "-f", "ogg"};
+        return {u"-c:a"_s, u"libvorbis"_s, u"-b:a"_s, u"64k"_s, u"-f"_s, u"ogg"_s};
     case Codec::Opus:
-        return {"-c:a", "libopus", "-b:a", "48k", "-f", "ogg"};
+        return {u"-c:a"_s, u"libopus"_s, u"-b:a"_s, u"48k"_s, u"-f"_s, u"ogg"_s};
     }
     return {};
 }
@@ -28,7 +30,8 @@ QStringList encoderArguments(Codec codec)
 QByteArray runFfmpeg(const QStringList &arguments)
 {
     QProcess ffmpeg;
-    ffmpeg.start(QStringLiteral("ffmpeg"), QStringList{"-v", "error", "-nostdin"} + arguments);
+    ffmpeg.start(QStringLiteral("ffmpeg"),
+                 QStringList{u"-v"_s, u"error"_s, u"-nostdin"_s} + arguments);
     if (!ffmpeg.waitForFinished(60000) || ffmpeg.exitStatus() != QProcess::NormalExit ||
         ffmpeg.exitCode() != 0) {
         qWarning("ffmpeg failed: %s", ffmpeg.readAllStandardError().constData());
@@ -45,22 +48,18 @@ QByteArray encode(Codec codec, const QList<double> &songSeconds, double gapSecon
     int inputs = 0;
     for (qsizetype i = 0; i < songSeconds.size(); ++i) {
         if (i > 0 && gapSeconds > 0) {
-            arguments << "-f"
-                      << "lavfi"
-                      << "-i" << QStringLiteral("anullsrc=r=44100:cl=mono:d=%1").arg(gapSeconds);
+            arguments << u"-f"_s << u"lavfi"_s << u"-i"_s
+                      << QStringLiteral("anullsrc=r=44100:cl=mono:d=%1").arg(gapSeconds);
             graph += QStringLiteral("[%1]").arg(inputs++);
         }
         arguments
-            << "-f"
-            << "lavfi"
-            << "-i"
+            << u"-f"_s << u"lavfi"_s << u"-i"_s
             << QStringLiteral("sine=f=%1:r=44100:d=%2").arg(330 + 110 * i).arg(songSeconds[i]);
         graph += QStringLiteral("[%1]").arg(inputs++);
     }
     graph += QStringLiteral("concat=n=%1:v=0:a=1").arg(inputs);
-    arguments << "-filter_complex" << graph << "-ac"
-              << "1";
-    return runFfmpeg(arguments + encoderArguments(codec) + QStringList{"-"});
+    arguments << u"-filter_complex"_s << graph << u"-ac"_s << u"1"_s;
+    return runFfmpeg(arguments + encoderArguments(codec) + QStringList{u"-"_s});
 }
 
 } // namespace
@@ -79,15 +78,13 @@ QByteArray programme(Codec codec, const QList<Song> &songs, double gapSeconds)
         QStringList arguments;
         const double lead = i > 0 ? gapSeconds : 0;
         arguments
-            << "-f"
-            << "lavfi"
-            << "-i"
+            << u"-f"_s << u"lavfi"_s << u"-i"_s
             << QStringLiteral("sine=f=%1:r=44100:d=%2").arg(330 + 110 * i).arg(songs[i].seconds)
-            << "-af" << QStringLiteral("adelay=%1").arg(qRound(lead * 1000)) << "-ac"
-            << "1"
-            << "-metadata" << QStringLiteral("artist=%1").arg(songs[i].artist) << "-metadata"
-            << QStringLiteral("title=%1").arg(songs[i].title);
-        const QByteArray stream = runFfmpeg(arguments + encoderArguments(codec) + QStringList{"-"});
+            << u"-af"_s << QStringLiteral("adelay=%1").arg(qRound(lead * 1000)) << u"-ac"_s
+            << u"1"_s << u"-metadata"_s << QStringLiteral("artist=%1").arg(songs[i].artist)
+            << u"-metadata"_s << QStringLiteral("title=%1").arg(songs[i].title);
+        const QByteArray stream =
+            runFfmpeg(arguments + encoderArguments(codec) + QStringList{u"-"_s});
         if (stream.isEmpty())
             return {};
         chain += stream;
@@ -102,8 +99,9 @@ qint64 decodedMs(const QByteArray &bytes)
         return -1;
     QProcess ffmpeg;
     ffmpeg.start(QStringLiteral("ffmpeg"),
-                 {"-v", "error", "-nostdin", "-xerror", "-err_detect", "crccheck+bitstream+buffer",
-                  "-i", file.fileName(), "-f", "s16le", "-ac", "1", "-ar", "48000", "-"});
+                 {u"-v"_s, u"error"_s, u"-nostdin"_s, u"-xerror"_s, u"-err_detect"_s,
+                  u"crccheck+bitstream+buffer"_s, u"-i"_s, file.fileName(), u"-f"_s, u"s16le"_s,
+                  u"-ac"_s, u"1"_s, u"-ar"_s, u"48000"_s, u"-"_s});
     if (!ffmpeg.waitForFinished(60000) || ffmpeg.exitCode() != 0 ||
         !ffmpeg.readAllStandardError().isEmpty())
         return -1;
