@@ -26,13 +26,36 @@ QByteArray metadataBlock(QByteArrayView title)
     return static_cast<char>(blocks) + text;
 }
 
-// The index into route.titles of the title announced before this audio
-// byte; none before the first block.
+// count bytes from offset `from` of `bytes` repeated end to end.
+QByteArray repeated(QByteArrayView bytes, qint64 from, qint64 count)
+{
+    QByteArray out;
+    for (qint64 at = from; at < from + count;) {
+        const qint64 phase = at % bytes.size();
+        const QByteArrayView piece =
+            bytes.sliced(phase, std::min(bytes.size() - phase, from + count - at));
+        out += piece;
+        at += piece.size();
+    }
+    return out;
+}
+
+// The index into route.titleSchedule, or else route.titles, of the title
+// announced before this audio byte; none before the first block.
 std::optional<qsizetype> titleIndexAt(const Route &route, qint64 audioOffset)
 {
-    if (route.metaInterval <= 0 || route.titles.isEmpty() || audioOffset < route.metaInterval)
+    if (route.metaInterval <= 0 || audioOffset < route.metaInterval)
         return std::nullopt;
     const qint64 block = audioOffset / route.metaInterval * route.metaInterval;
+    const auto &schedule = route.titleSchedule;
+    if (!schedule.isEmpty()) {
+        const qsizetype due = std::find_if(schedule.begin(), schedule.end(),
+                                           [&](const auto &entry) { return entry.first > block; }) -
+                              schedule.begin();
+        return due > 0 ? std::optional<qsizetype>(due - 1) : std::nullopt;
+    }
+    if (route.titles.isEmpty())
+        return std::nullopt;
     return route.titleInterval > 0 ? block / route.titleInterval % route.titles.size() : 0;
 }
 
@@ -50,13 +73,17 @@ struct AudioBody
         const qint64 interval = route.metaInterval > 0 ? route.metaInterval : endless;
         while (out.size() < size && audio < limit) {
             const qint64 count = std::min({limit - audio, largeWrite, interval - audio % interval});
-            out += StationSimulator::audioBytes(audio, count);
+            out += route.programme.isEmpty() ? StationSimulator::audioBytes(audio, count)
+                                             : repeated(route.programme, audio, count);
             audio += count;
             if (audio % interval != 0 || audio == limit)
                 continue;
             const std::optional<qsizetype> index = titleIndexAt(route, audio);
             const bool same = !index || std::exchange(announced, index) == index;
-            out += same ? QByteArray(1, '\0') : metadataBlock(route.titles.at(*index));
+            const auto &schedule = route.titleSchedule;
+            out += same                 ? QByteArray(1, '\0')
+                   : schedule.isEmpty() ? metadataBlock(route.titles.at(*index))
+                                        : metadataBlock(schedule.at(*index).second);
         }
     }
 };
@@ -101,7 +128,10 @@ private:
             m_pending += m_route.lineEnd;
         }
         m_pending += m_route.body;
-        m_limit = m_route.audio ? std::min(m_route.closeAfterAudio.value_or(endless),
+        const qint64 programmeEnd = m_route.programme.isEmpty() || m_route.stallAfterAudio
+                                        ? endless
+                                        : m_route.programme.size();
+        m_limit = m_route.audio ? std::min(m_route.closeAfterAudio.value_or(programmeEnd),
                                            m_route.stallAfterAudio.value_or(endless))
                                 : 0;
         m_clock.start();
@@ -184,18 +214,14 @@ Route Route::stream(std::optional<QByteArray> statusLine, qint64 metaInterval)
 
 QByteArray StationSimulator::audioBytes(qint64 from, qint64 count)
 {
-    // The bytes repeat every 251 * 256; two periods hold a period from any phase.
-    constexpr qint64 period = 251 * 256;
-    static const QByteArray twoPeriods = [] {
-        QByteArray bytes(2 * period, Qt::Uninitialized);
+    // The bytes repeat every 251 * 256.
+    static const QByteArray period = [] {
+        QByteArray bytes(251 * 256, Qt::Uninitialized);
         for (qint64 i = 0; i < bytes.size(); ++i)
             bytes[i] = static_cast<char>((i * 7 + i / 251) & 0xff);
         return bytes;
     }();
-    QByteArray out;
-    for (qint64 at = from; at < from + count; at += period)
-        out += QByteArrayView(twoPeriods).sliced(at % period, std::min(period, from + count - at));
-    return out;
+    return repeated(period, from, count);
 }
 
 QByteArray StationSimulator::wireBody(const Route &route, qint64 audioCount)

@@ -8,10 +8,10 @@
 // A radio station on 127.0.0.1 for the tests, run by the Qt event loop.
 //
 // Each request target has a route: a status line, header fields, then a fixed
-// body or an audio stream. Audio bytes are a known function of their position,
-// with Shoutcast metadata blocks every metaInterval audio bytes, so a test can
-// check every byte it received. Connections close after the answer; requests
-// are recorded.
+// body or an audio stream. Audio bytes are a known function of their position
+// (or real encoded audio, a route's programme), with Shoutcast metadata blocks
+// every metaInterval audio bytes, so a test can check every byte it received. Connections close
+// after the answer; requests are recorded.
 class StationSimulator : public QTcpServer
 {
     Q_OBJECT
@@ -25,6 +25,10 @@ public:
         QByteArray lineEnd = QByteArrayLiteral("\r\n");
         QByteArray body{}; // before the audio, if any
         bool audio = false;
+        // Real audio, when not empty: the audio bytes are the programme's, from
+        // its start (repeated if the route goes on longer), and the connection
+        // closes after it unless closeAfterAudio or stallAfterAudio says otherwise.
+        QByteArray programme{};
 
         // A metadata block after every metaInterval audio bytes (0: none). The
         // block after audio byte n announces titles[n / titleInterval %
@@ -33,6 +37,10 @@ public:
         qint64 metaInterval = 0;
         QList<QByteArray> titles{};
         qint64 titleInterval = 0;
+        // When not empty, instead of titles: the block after audio byte n
+        // announces the title of the last entry (in order of offset) whose
+        // offset <= n, likewise; before the first entry, an empty block.
+        QList<QPair<qint64, QByteArray>> titleSchedule{};
 
         std::optional<qint64> closeAfterAudio{}; // close the connection then
         // Send nothing more, and never close (a page: after its body).
