@@ -28,8 +28,10 @@ const QByteArray &wire()
     static const QByteArray bytes = [] {
         StationSimulator::Route route =
             StationSimulator::Route::stream(QByteArrayLiteral("ICY 200 OK"), 16000);
-        route.titles = {"Artist - A long enough title to be realistic"};
-        route.repeatTitle = true; // every block carries text, the costlier case
+        // Every block carries text, a title of its own: the costlier case.
+        route.titles = {"Artist - A long enough title to be realistic",
+                        "Artist - Another title, just as long as the first"};
+        route.titleInterval = 16000;
         return StationSimulator::wireBody(route, streamAudio);
     }();
     return bytes;
