@@ -10,6 +10,7 @@
 #include <QStringList>
 
 #include "capture/playlisttarget.h"
+#include "capture/trackpattern.h"
 #include "capture/stationheaders.h"
 #include "capture/stationprotocol.h"
 #include "capture/streamformat.h"
@@ -45,12 +46,6 @@ QString extensionForCodec(const QString &codec)
         {QStringLiteral("FLAC"), QStringLiteral(".flac")},
     };
     return extensions.value(codec);
-}
-
-bool isSongTitle(const QString &title)
-{
-    const QString trimmed = title.trimmed();
-    return !trimmed.isEmpty() && trimmed != u'-';
 }
 
 QString headerListing(const HttpResponse &response)
@@ -93,6 +88,10 @@ void Capture::begin()
         end();
         return;
     }
+    QString problem;
+    m_nonSongs = NonSongTitles::load(&problem);
+    if (!problem.isEmpty())
+        log(problem + u'\n');
     // The first track file is set aside with the first connection: captures
     // starting together must not leave each other connected without a file.
     m_trackClaim = DescriptorLimit::Claim(1);
@@ -404,6 +403,11 @@ void Capture::finishWhenSynced()
 void Capture::audioReceived(QByteArrayView audio)
 {
     m_audioCame = true;
+    if (m_ogg) {
+        m_ogg->feed(audio);
+        m_writer.flush(); // the pages may lie in the splitter's store
+        return;
+    }
     if (m_cutter) {
         m_cutter->feed(audio);
         return;
@@ -435,9 +439,17 @@ void Capture::chooseFormat()
                                           qint64(m_settings.cutWindowMs) * 1000};
     m_cutter.emplace(static_cast<SongCutter::Receiver &>(*this), framing,
                      m_settings.splitSongs ? placement : SongCutter::Placement{});
-    beginFirstSong();
     const QByteArray held = std::exchange(m_firstAudio, QByteArray());
-    m_cutter->feed(held);
+    if (format.codec.startsWith(u"Ogg")) {
+        // The first logical stream names the first song.
+        m_ogg.emplace(static_cast<OggSplitter::Receiver &>(*this));
+        m_oggStreams = 0;
+        m_ogg->feed(held);
+    } else {
+        m_ogg.reset();
+        beginFirstSong();
+        m_cutter->feed(held);
+    }
     m_writer.flush(); // the writer still points into `held`
 }
 
@@ -455,14 +467,15 @@ void Capture::adoptCodec(const QString &codec)
 
 void Capture::beginFirstSong()
 {
-    if (!m_settings.splitSongs || m_demuxer->interval() < 0) {
+    if (!m_settings.splitSongs || (m_demuxer->interval() < 0 && !m_ogg)) {
         // Without titles to split at, everything goes into one file named by date.
         m_part = Part::Whole;
         openTrack(QString());
         return;
     }
     const QString title = m_firstTitle.value_or(QString());
-    if (!isSongTitle(title)) {
+    // No title at all is a station that sends none: its audio is all there is.
+    if (!title.trimmed().isEmpty() && !isSong(title)) {
         beginSong(title, false);
         return;
     }
@@ -514,6 +527,34 @@ void Capture::songEnds()
     beginSong(title, song);
 }
 
+void Capture::oggStreamBegins(const QString &title, const QString &codec)
+{
+    log(QStringLiteral("Ogg stream begins: %1%2\n")
+            .arg(codec, title.isEmpty() ? QString() : QStringLiteral(", \"%1\"").arg(title)));
+    if (m_oggStreams++ == 0) {
+        if (!title.isEmpty() || !m_firstTitle)
+            m_firstTitle = title;
+        beginFirstSong();
+        return;
+    }
+    if (!m_settings.splitSongs)
+        return;
+    // A new logical stream is a song that begins right here.
+    m_trackPlayingUs = m_ogg->playingMs() * 1000;
+    m_titles.emplace_back(title, isSong(title));
+    songEnds();
+}
+
+void Capture::oggPages(QByteArrayView pages)
+{
+    songAudio(pages, 0);
+}
+
+void Capture::oggResynced(qint64 skipped)
+{
+    log(QStringLiteral("Lost the Ogg pages: skipped %1 bytes to find the next one\n").arg(skipped));
+}
+
 void Capture::audioSkipped(qint64 count, bool atStart)
 {
     if (atStart)
@@ -557,7 +598,8 @@ void Capture::titleBlockReceived(QByteArrayView block, bool first)
     // it would end up in file names and tags.
     shown.remove(QChar(u'\0'));
     log(QStringLiteral("Got shoutcast data: %1\n").arg(shown));
-    if (!m_settings.splitSongs)
+    // Ogg streams are split at their own titles.
+    if (!m_settings.splitSongs || m_ogg)
         return;
     const QString streamTitle = StationProtocol::streamTitle(shown).value_or(QString());
     if (!m_cutter) {
@@ -571,7 +613,7 @@ void Capture::titleBlockReceived(QByteArrayView block, bool first)
     if (songUnderWay && !m_settings.keepPartial)
         return;
     m_titles.emplace_back(songUnderWay ? QStringLiteral("End of ") + streamTitle : streamTitle,
-                          isSongTitle(streamTitle));
+                          isSong(streamTitle));
     m_cutter->titleChanged();
 }
 
@@ -581,6 +623,12 @@ void Capture::openTrack(const QString &streamTitle)
         m_settings.customTitle.isEmpty() ? m_settings.name : m_settings.customTitle;
     m_trackOpened = Clock::now();
     m_trackPlayingUs = 0;
+    TrackPattern::Fields fields = TrackPattern::Fields::fromStreamTitle(streamTitle);
+    fields.station = m_settings.name;
+    fields.album = m_settings.customAlbum.isEmpty() ? m_settings.name : m_settings.customAlbum;
+    fields.time = m_trackOpened;
+    fields.counter = ++m_tracksOpened;
+    m_writer.setPattern(m_settings.splitSongs ? m_settings.fileNamePattern : QString(), fields);
     m_writer.open(streamTitle, base, m_trackOpened, m_extension);
     m_trackClaim.release();
     Q_EMIT titleChanged(m_writer.title());
@@ -588,7 +636,9 @@ void Capture::openTrack(const QString &streamTitle)
 
 void Capture::finishTrack(bool incomplete)
 {
-    // Only framed audio knows how long it plays.
+    // Only framed audio knows how long it plays; Ogg says so in its pages.
+    if (m_ogg && m_ogg->playingMs() > 0)
+        m_trackPlayingUs = m_ogg->playingMs() * 1000;
     const std::optional<qint64> playingMs =
         m_trackPlayingUs > 0 ? std::optional<qint64>(m_trackPlayingUs / 1000) : std::nullopt;
     std::optional<Track> track = m_writer.close(incomplete, m_settings.keepPartial, playingMs);

@@ -9,6 +9,8 @@
 #include <QTimer>
 
 #include "capture/icydemuxer.h"
+#include "capture/nonsongtitles.h"
+#include "capture/oggsplitter.h"
 #include "capture/songcutter.h"
 #include "capture/tracksync.h"
 #include "capture/trackwriter.h"
@@ -24,7 +26,10 @@
 // Audio runs from the transfer through the demultiplexer and the song
 // cutter into the track writer; each finished track leaves as trackSaved()
 // once it is on the disk.
-class Capture : public QObject, private IcyDemuxer::Receiver, private SongCutter::Receiver
+class Capture : public QObject,
+                private IcyDemuxer::Receiver,
+                private SongCutter::Receiver,
+                private OggSplitter::Receiver
 {
     Q_OBJECT
 
@@ -92,6 +97,10 @@ private:
     void songAudio(QByteArrayView audio, qint64 durationUs) override;
     void songEnds() override;
     void audioSkipped(qint64 count, bool atStart) override;
+    void oggStreamBegins(const QString &title, const QString &codec) override;
+    void oggPages(QByteArrayView pages) override;
+    void oggResynced(qint64 skipped) override;
+    bool isSong(const QString &title) const { return !m_nonSongs.matches(title); }
 
     qsizetype firstAudioLimit() const;
     void chooseFormat();
@@ -114,6 +123,11 @@ private:
     // m_firstAudio to tell its codec and, in a split capture, to wait for
     // the first title, which names the song under way.
     std::optional<SongCutter> m_cutter;
+    // An Ogg body's songs are its logical streams, cut where each begins.
+    std::optional<OggSplitter> m_ogg;
+    int m_oggStreams = 0;
+    NonSongTitles m_nonSongs;
+    int m_tracksOpened = 0;
     QByteArray m_firstAudio;
     std::optional<QString> m_firstTitle;
     // The title changes whose cuts are not placed yet, and whether each is a song.
