@@ -108,6 +108,7 @@ bool Capture::connectTo(const QString &url)
     log(QStringLiteral("Connecting to %1\n").arg(url));
     m_transfer.reset();
     finishCutter();
+    m_ogg.reset();
     m_socketClaim.release();
     if (const std::optional<QString> refusal = DescriptorLimit::refusal(1)) {
         log(*refusal + QStringLiteral(". Recording failed\n"));
@@ -571,6 +572,8 @@ void Capture::finishCutter()
         chooseFormat();
     if (!m_cutter)
         return;
+    if (m_ogg)
+        m_ogg->finish();
     m_cutter->finish();
     m_writer.flush();
     m_cutter.reset();

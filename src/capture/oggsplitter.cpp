@@ -148,6 +148,14 @@ void OggSplitter::feed(QByteArrayView bytes)
     flushRun();
 }
 
+void OggSplitter::finish()
+{
+    m_kept.clear();
+    if (m_state == State::Holding)
+        begin(QString());
+    m_carry.clear();
+}
+
 qint64 OggSplitter::playingMs() const
 {
     const Granules &g = m_current;

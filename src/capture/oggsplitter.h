@@ -39,6 +39,10 @@ public:
     explicit OggSplitter(Receiver &receiver) : m_receiver(receiver) {}
 
     void feed(QByteArrayView bytes);
+    // The stream ended: a logical stream still held back, its comment header
+    // never whole, begins untitled and its pages go out; a page cut short is
+    // dropped.
+    void finish();
 
     // Playing time of the current logical stream as far as its pages were given out:
     // from the first to the last granule position seen in it (Vorbis at the rate of its

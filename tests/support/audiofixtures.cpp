@@ -1,5 +1,7 @@
 #include "audiofixtures.h"
 
+#include <span>
+
 #include <QProcess>
 #include <QRegularExpression>
 #include <QStringList>
@@ -32,33 +34,32 @@ QByteArray runFfmpeg(const QStringList &arguments)
     QProcess ffmpeg;
     ffmpeg.start(QStringLiteral("ffmpeg"),
                  QStringList{u"-v"_s, u"error"_s, u"-nostdin"_s} + arguments);
-    if (!ffmpeg.waitForFinished(60000) || ffmpeg.exitStatus() != QProcess::NormalExit ||
-        ffmpeg.exitCode() != 0) {
+    if (!ffmpeg.waitForFinished(60000) || ffmpeg.exitCode() != 0)
         qWarning("ffmpeg failed: %s", ffmpeg.readAllStandardError().constData());
-        return {};
-    }
-    return ffmpeg.readAllStandardOutput();
+    return ffmpeg.exitCode() == 0 ? ffmpeg.readAllStandardOutput() : QByteArray();
 }
 
-// Tones and silences in one filter graph: song i at 330 Hz + 110 Hz * i.
-QByteArray encode(Codec codec, const QList<double> &songSeconds, double gapSeconds)
+// Songs `first`... in one stream: song i a tone of 330 Hz + 110 Hz * i, each
+// but the programme's first after the gap. Tags from the first song.
+QByteArray encode(Codec codec, std::span<const Song> songs, qsizetype first, double gapSeconds)
 {
     QStringList arguments;
     QString graph;
-    int inputs = 0;
-    for (qsizetype i = 0; i < songSeconds.size(); ++i) {
-        if (i > 0 && gapSeconds > 0) {
-            arguments << u"-f"_s << u"lavfi"_s << u"-i"_s
-                      << QStringLiteral("anullsrc=r=44100:cl=mono:d=%1").arg(gapSeconds);
-            graph += QStringLiteral("[%1]").arg(inputs++);
-        }
-        arguments
-            << u"-f"_s << u"lavfi"_s << u"-i"_s
-            << QStringLiteral("sine=f=%1:r=44100:d=%2").arg(330 + 110 * i).arg(songSeconds[i]);
-        graph += QStringLiteral("[%1]").arg(inputs++);
+    for (qsizetype i = 0; i < qsizetype(songs.size()); ++i) {
+        arguments << u"-f"_s << u"lavfi"_s << u"-i"_s
+                  << QStringLiteral("sine=f=%1:r=44100:d=%2")
+                         .arg(330 + 110 * (first + i))
+                         .arg(songs[i].seconds);
+        graph += QStringLiteral("[%1]adelay=%2[s%1];")
+                     .arg(i)
+                     .arg(first + i > 0 ? qRound(gapSeconds * 1000) : 0);
     }
-    graph += QStringLiteral("concat=n=%1:v=0:a=1").arg(inputs);
-    arguments << u"-filter_complex"_s << graph << u"-ac"_s << u"1"_s;
+    for (qsizetype i = 0; i < qsizetype(songs.size()); ++i)
+        graph += QStringLiteral("[s%1]").arg(i);
+    arguments << u"-filter_complex"_s
+              << graph + QStringLiteral("concat=n=%1:v=0:a=1").arg(songs.size()) << u"-ac"_s
+              << u"1"_s << u"-metadata"_s << u"artist="_s + songs[0].artist << u"-metadata"_s
+              << u"title="_s + songs[0].title;
     return runFfmpeg(arguments + encoderArguments(codec) + QStringList{u"-"_s});
 }
 
@@ -66,25 +67,13 @@ QByteArray encode(Codec codec, const QList<double> &songSeconds, double gapSecon
 
 QByteArray programme(Codec codec, const QList<Song> &songs, double gapSeconds)
 {
-    if (codec != Codec::Vorbis && codec != Codec::Opus) {
-        QList<double> seconds;
-        for (const Song &song : songs)
-            seconds.append(song.seconds);
-        return encode(codec, seconds, gapSeconds);
-    }
+    if (codec != Codec::Vorbis && codec != Codec::Opus)
+        return encode(codec, songs, 0, gapSeconds);
     // Each song a logical stream of its own, its comments in its header.
     QByteArray chain;
     for (qsizetype i = 0; i < songs.size(); ++i) {
-        QStringList arguments;
-        const double lead = i > 0 ? gapSeconds : 0;
-        arguments
-            << u"-f"_s << u"lavfi"_s << u"-i"_s
-            << QStringLiteral("sine=f=%1:r=44100:d=%2").arg(330 + 110 * i).arg(songs[i].seconds)
-            << u"-af"_s << QStringLiteral("adelay=%1").arg(qRound(lead * 1000)) << u"-ac"_s
-            << u"1"_s << u"-metadata"_s << QStringLiteral("artist=%1").arg(songs[i].artist)
-            << u"-metadata"_s << QStringLiteral("title=%1").arg(songs[i].title);
         const QByteArray stream =
-            runFfmpeg(arguments + encoderArguments(codec) + QStringList{u"-"_s});
+            encode(codec, std::span<const Song>(songs).subspan(size_t(i), 1), i, gapSeconds);
         if (stream.isEmpty())
             return {};
         chain += stream;

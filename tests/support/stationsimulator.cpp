@@ -48,12 +48,11 @@ std::optional<qsizetype> titleIndexAt(const Route &route, qint64 audioOffset)
         return std::nullopt;
     const qint64 block = audioOffset / route.metaInterval * route.metaInterval;
     const auto &schedule = route.titleSchedule;
-    if (!schedule.isEmpty()) {
-        const qsizetype due = std::find_if(schedule.begin(), schedule.end(),
-                                           [&](const auto &entry) { return entry.first > block; }) -
-                              schedule.begin();
+    qsizetype due = 0;
+    while (due < schedule.size() && schedule[due].first <= block)
+        ++due;
+    if (!schedule.isEmpty())
         return due > 0 ? std::optional<qsizetype>(due - 1) : std::nullopt;
-    }
     if (route.titles.isEmpty())
         return std::nullopt;
     return route.titleInterval > 0 ? block / route.titleInterval % route.titles.size() : 0;
