@@ -541,7 +541,6 @@ void Capture::oggStreamBegins(const QString &title, const QString &codec)
     if (!m_settings.splitSongs)
         return;
     // A new logical stream is a song that begins right here.
-    m_trackPlayingUs = m_ogg->playingMs() * 1000;
     m_titles.emplace_back(title, isSong(title));
     songEnds();
 }
