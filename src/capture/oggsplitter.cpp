@@ -5,6 +5,8 @@
 #include <optional>
 #include <utility>
 
+#include "capture/vorbiscomments.h"
+
 namespace {
 
 constexpr qsizetype headerSize = 27; // the page header before its segment table
@@ -73,15 +75,8 @@ QByteArrayView bodyOf(QByteArrayView page)
     return page.sliced(headerSize + byteAt(page, 26));
 }
 
-bool hasKey(QByteArrayView comment, QByteArrayView key)
-{
-    return comment.size() >= key.size() &&
-           comment.first(key.size()).compare(key, Qt::CaseInsensitive) == 0;
-}
-
-// "ARTIST - TITLE" from a comment header packet: its codec's marker, a
-// vendor string, then a count of "KEY=value" comments, each after its
-// length. "" when it is cut short or names neither.
+// "ARTIST - TITLE" from a comment header packet: its codec's marker, then
+// the comment block. "" when it is cut short or names neither.
 QString commentTitle(QByteArrayView packet, const QString &codec)
 {
     qsizetype at = 0;
@@ -93,33 +88,7 @@ QString commentTitle(QByteArrayView packet, const QString &codec)
         at = 4; // a VORBIS_COMMENT metadata block after its block header
     else
         return {};
-    const auto take = [&packet, &at]() -> std::optional<QByteArrayView> {
-        if (at + 4 > packet.size())
-            return std::nullopt;
-        const qint64 length = qint64(littleEndianAt(packet, at, 4));
-        if (length > packet.size() - at - 4)
-            return std::nullopt;
-        const QByteArrayView field = packet.sliced(at + 4, length);
-        at += 4 + length;
-        return field;
-    };
-    if (!take() || at + 4 > packet.size())
-        return {};
-    QString artist;
-    QString title;
-    quint64 count = littleEndianAt(packet, at, 4);
-    at += 4;
-    for (; count > 0; --count) {
-        const std::optional<QByteArrayView> comment = take();
-        if (!comment)
-            return {};
-        if (hasKey(*comment, "TITLE="))
-            title = QString::fromUtf8(comment->sliced(6));
-        else if (hasKey(*comment, "ARTIST="))
-            artist = QString::fromUtf8(comment->sliced(7));
-    }
-    return artist.isEmpty() || title.isEmpty() ? artist + title
-                                               : artist + QStringLiteral(" - ") + title;
+    return VorbisComments::title(packet.sliced(at)).value_or(QString());
 }
 
 } // namespace
