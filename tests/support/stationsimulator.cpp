@@ -30,12 +30,9 @@ QByteArray metadataBlock(QByteArrayView title)
 QByteArray repeated(QByteArrayView bytes, qint64 from, qint64 count)
 {
     QByteArray out;
-    for (qint64 at = from; at < from + count;) {
-        const qint64 phase = at % bytes.size();
-        const QByteArrayView piece =
-            bytes.sliced(phase, std::min(bytes.size() - phase, from + count - at));
-        out += piece;
-        at += piece.size();
+    while (out.size() < count) {
+        const qint64 phase = (from + out.size()) % bytes.size();
+        out += bytes.sliced(phase, std::min(bytes.size() - phase, count - out.size()));
     }
     return out;
 }
