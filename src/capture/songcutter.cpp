@@ -40,9 +40,8 @@ void SongCutter::titleChanged()
         m_receiver.songEnds();
         return;
     }
-    dropReleased();
+    // Placed with the next audio: none that comes can move it.
     m_cuts.push_back(m_endUs + m_placement.offsetUs);
-    placeDueCuts();
 }
 
 void SongCutter::finish()

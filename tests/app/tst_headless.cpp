@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -92,6 +93,7 @@ private Q_SLOTS:
     {
         for (const char *name : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
             qunsetenv(name);
+        lowerLimit(RLIMIT_NOFILE, 256).dismiss(); // Skyvane raises it to the hard limit
     }
 
     // One copy per list file. A first copy records a station that is due; a
@@ -155,6 +157,10 @@ private Q_SLOTS:
             });
             start(holder, first == u"headless" ? headless : QStringList());
             QVERIFY(asked.wait(20000)); // the list is locked and read
+            const auto open = QRegularExpression(u"Max open files +(\\d+) +(\\d+)"_s)
+                                  .match(QString::fromLatin1(
+                                      fileContents(u"/proc/%1/limits"_s.arg(holder.processId()))));
+            QVERIFY(open.hasMatch() && open.captured(1) == open.captured(2));
         }
         QProcess skyvane;
         skyvane.setProcessChannelMode(QProcess::MergedChannels);
@@ -204,6 +210,7 @@ private Q_SLOTS:
         QTest::newRow("unreachable")
             << u"--search jazz --directory http://127.0.0.1:9"_s << QByteArray() << 2
             << u"skyvane: The directory could not be reached: "_s;
+        QTest::newRow("version") << u"--version"_s << QByteArray() << 0 << u"Skyvane 0."_s;
         QTest::newRow("tried")
             << u"--probe %1/live"_s << QByteArray() << 0
             << u"url: %1/live\ncodec: MP3\ntitles: yes\ntitle: A\\x1B[2J - Song\n"_s;

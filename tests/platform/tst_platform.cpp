@@ -155,7 +155,7 @@ private Q_SLOTS:
         for (const char *to : {"ftp://h/s", "file:///etc/passwd", "http://h:99999/"})
             QTest::newRow(to) << Route::redirect(302, to)
                               << Outcome{{u"fail"_s}, "", QString::fromLatin1(to)};
-        for (const QByteArray &status : {"200 OK"_ba, "304 Not Modified"_ba}) // no redirects
+        for (const QByteArray &status : {"200 OK"_ba, "304 Not Modified"_ba, "400 Bad"_ba})
             QTest::newRow(status) << Route{.statusLine = "HTTP/1.0 " + status,
                                            .headerFields = {{"Location", "/end"}}}
                                   << Outcome{{u"response %1 (); Location: /end"_s.arg(

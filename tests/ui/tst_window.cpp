@@ -143,8 +143,6 @@ private Q_SLOTS:
             add(key, true, u"1"_s);
         add("splitTitle", false, u"0"_s);
         add("recCount", 250, u"250"_s, u"2"_s, 2);
-        add("fileNamePattern", u"{artist}/{title}"_s, u"{artist}/{title}"_s, u" {title} "_s,
-            u"{title}"_s);
         add("titleOffsetMs", -2500, u"-2500"_s, u"-30001"_s, -30000);
         add("cutWindowMs", 0, u"0"_s, u"10001"_s, 10000);
         add("startTime", 0, u"12|00|AM"_s);
@@ -513,6 +511,9 @@ private Q_SLOTS:
         QCOMPARE(m_told.last(), TrackWriter::folder());
         ctl<QAction>(u"nonSongTitlesAction"_s)->trigger(); // the file is made, then handed over
         QVERIFY(m_told.last() == NonSongTitles::path() && QFileInfo(m_told.last()).isFile());
+        QVERIFY(QFile::remove(NonSongTitles::path()) && QDir().mkpath(NonSongTitles::path()));
+        ctl<QAction>(u"nonSongTitlesAction"_s)->trigger(); // a folder in the file's place
+        QCOMPARE(m_told.last(), u"The non-song titles could not be opened"_s);
         QDesktopServices::setUrlHandler(u"file"_s, this, "missing"); // no such slot: not opened
         ctl<QAction>(u"openFolderAction"_s)->trigger();
         QDesktopServices::unsetUrlHandler(u"file"_s);
