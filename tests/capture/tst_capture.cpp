@@ -269,9 +269,7 @@ private Q_SLOTS:
         QFETCH(int, offsetMs);
         QFETCH(int, windowMs);
         QFETCH(int, brokenAt);
-        using AudioFixtures::Codec;
-        QByteArray stream =
-            AudioFixtures::programme(aac ? Codec::Aac : Codec::Mp3, {{6}, {5}, {7}});
+        QByteArray stream = AudioFixtures::programme(AudioFixtures::Codec(aac), {{6}, {5}, {7}});
         if (brokenAt > 0) // a frame's header, so that the frame cannot be found
             stream[stream.indexOf("\xff\xfb", brokenAt)] = 'x';
         struct Songs final : SongCutter::Receiver
@@ -764,7 +762,8 @@ private Q_SLOTS:
             << u"Start of Song"_s
             << song + u"Track is tiny (15 s of audio, 300000 bytes), deleting song\n"
                       u"the track was too short to keep (under 16 s)"_s;
-        QTest::newRow("removed while written")
+        // Removed with its folder, then a file of the user's made in its place.
+        QTest::newRow("replaced while written")
             << u"Song"_s << 300000LL << -1LL << 3 << QString() << QString() << 0LL << u"Song"_s
             << song + u"File access error: "_s + TrackWriter::folder() +
                    u"/Song.mp3 was removed while it was written\n"
@@ -801,8 +800,9 @@ private Q_SLOTS:
         const QByteArray data = StationSimulator::audioBytes(0, written);
         writer.write(QByteArrayView(data).first(1000));
         writer.write(QByteArrayView(data).sliced(1000));
-        if (end == 3)
-            QVERIFY(QDir(folder).removeRecursively() && writer.wasRemoved());
+        if (end == 3) // then a file of the user's in its place
+            QVERIFY(QDir(folder).removeRecursively() && writer.wasRemoved() &&
+                    !writeFile(folder + u"Song.mp3"_s, "old").isEmpty());
         const auto track = writer.close(end == 1 || end == 2, end == 2,
                                         playingMs < 0 ? std::nullopt : std::optional(playingMs));
         // Closed: nothing more is written, kept or logged.
@@ -810,7 +810,9 @@ private Q_SLOTS:
         QVERIFY(!writer.close(true, true));
         QCOMPARE(lines + writer.lossReason(), log);
         QCOMPARE(writer.title(), title);
-        QStringList left = QStringList{existing, file}.filter(u".mp3"_s); // the named tracks
+        // The named tracks, and the user's file that replaced one.
+        QStringList left =
+            QStringList{existing, file, end == 3 ? u"Song.mp3"_s : u""_s}.filter(u".mp3"_s);
         left.sort();
         QCOMPARE(QDir(folder).entryList(QDir::Files | QDir::System), left);
         if (!existing.isEmpty())
