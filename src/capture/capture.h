@@ -123,13 +123,13 @@ private:
     // m_firstAudio to tell its codec and, in a split capture, to wait for
     // the first title, which names the song under way.
     std::optional<SongCutter> m_cutter;
+    QByteArray m_firstAudio;
+    std::optional<QString> m_firstTitle;
     // An Ogg body's songs are its logical streams, cut where each begins.
     std::optional<OggSplitter> m_ogg;
     int m_oggStreams = 0;
-    NonSongTitles m_nonSongs;
-    int m_tracksOpened = 0;
-    QByteArray m_firstAudio;
-    std::optional<QString> m_firstTitle;
+    NonSongTitles m_nonSongs; // read as the capture begins
+    int m_tracksOpened = 0;   // for a file-name pattern's {counter}
     // The title changes whose cuts are not placed yet, and whether each is a song.
     std::deque<std::pair<QString, bool>> m_titles;
     // What the audio goes to now.
