@@ -68,7 +68,8 @@ private Q_SLOTS:
                  u"https://de1.api.example.org/json/stations/search?name=Jazz%20%26%20Blues&"
                  "tag=smooth&codec=mp3&bitrateMin=128&hidebroken=true&order=votes&reverse=true&"
                  "offset=50&limit=500"_s);
-        QCOMPARE(DirectoryApi::clickUrl(base, u"96-1e8"_s).toString(),
+        QCOMPARE(DirectoryApi::clickUrl(QUrl(u"https://de1.api.example.org/?a=1#b"_s), u"96-1e8"_s)
+                     .toString(),
                  u"https://de1.api.example.org/json/url/96-1e8"_s);
         const QByteArray servers =
             QByteArray("[{'name': 'DE1.api.example.org'}, {'name': 'de1.api.example.org'}, "
