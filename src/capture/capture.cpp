@@ -210,10 +210,15 @@ void Capture::failWithFileError(const QString &reason)
 {
     if (!m_running)
         return;
+    recordFileError(reason);
+    end();
+}
+
+void Capture::recordFileError(const QString &reason)
+{
     const QString error = QStringLiteral("File access error: %1").arg(reason);
     log(error + u'\n');
     fail(error);
-    end();
 }
 
 void Capture::onFinished()
@@ -383,9 +388,7 @@ void Capture::end()
         // A song cut off by the end is incomplete; a file with a made title is whole.
         finishTrack(!m_writer.madeTitle());
     } catch (const NamedFailure &failure) {
-        const QString error = QStringLiteral("File access error: %1").arg(failure.reason());
-        log(error + u'\n');
-        fail(error);
+        recordFileError(failure.reason());
     }
     finishWhenSynced();
 }

@@ -84,6 +84,7 @@ private:
     bool hasRoomOnDisk();
     void checkTrackFile();
     qint32 elapsedMinutes() const;
+    void recordFileError(const QString &reason);
     void breakOff(const QString &reason);
     void fail(const QString &reason);
     void end();
