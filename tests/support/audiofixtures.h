@@ -26,6 +26,15 @@ struct Song
 // ffmpeg failed.
 QByteArray programme(Codec codec, const QList<Song> &songs, double gapSeconds = 1.0);
 
+enum class Segment { TsAac, TsMp3, Mp4Aac };
+
+// One HLS segment of a tone lasting `seconds`, by ffmpeg's muxers: MPEG-TS
+// with AAC or MP3, or fMP4 with AAC and its init section in *init. An MPEG-TS
+// segment carries `timedTag` as timed ID3 one second in, as HLS packagers
+// mark it. Empty when ffmpeg failed.
+QByteArray hlsSegment(Segment kind, double seconds, QByteArray *init = nullptr,
+                      const QByteArray &timedTag = {});
+
 // The audio's playing time by ffmpeg's own decoder, in milliseconds, or -1
 // when the bytes do not decode cleanly from the first to the last byte.
 qint64 decodedMs(const QByteArray &bytes);
