@@ -37,21 +37,24 @@ bench: deps
 	cmake --build --preset release -j $(JOBS)
 	@echo "Benchmarks are in build-release/bin; see bench/README.md"
 
-# The demultiplexer, Ogg splitter and frame walker fuzzers (libFuzzer, clang,
-# ASan+UBSan), a third of FUZZ_SECONDS each; what they find beyond the seeds
-# collects in build-fuzz/corpus, corpus-ogg and corpus-frames.
+# The demultiplexer, Ogg splitter, frame walker and HLS playlist fuzzers
+# (libFuzzer, clang, ASan+UBSan), a quarter of FUZZ_SECONDS each; what they find
+# beyond the seeds collects in build-fuzz/corpus, corpus-ogg, corpus-frames and
+# corpus-hls.
 FUZZ_SECONDS ?= 60
 fuzz:
 	@sh scripts/install-deps.sh clang libclang-rt-14-dev
 	CXX=clang++ cmake -S fuzz -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build build-fuzz -j $(JOBS)
-	mkdir -p build-fuzz/corpus build-fuzz/corpus-ogg build-fuzz/corpus-frames
-	./build-fuzz/fuzz_icydemuxer -max_total_time=$$(( ($(FUZZ_SECONDS) + 2) / 3 )) -timeout=10 \
+	mkdir -p build-fuzz/corpus build-fuzz/corpus-ogg build-fuzz/corpus-frames build-fuzz/corpus-hls
+	./build-fuzz/fuzz_icydemuxer -max_total_time=$$(( ($(FUZZ_SECONDS) + 3) / 4 )) -timeout=10 \
 		build-fuzz/corpus fuzz/corpus
-	./build-fuzz/fuzz_oggsplitter -max_total_time=$$(( ($(FUZZ_SECONDS) + 2) / 3 )) -timeout=10 \
+	./build-fuzz/fuzz_oggsplitter -max_total_time=$$(( ($(FUZZ_SECONDS) + 3) / 4 )) -timeout=10 \
 		build-fuzz/corpus-ogg fuzz/corpus-ogg
-	./build-fuzz/fuzz_framewalker -max_total_time=$$(( ($(FUZZ_SECONDS) + 2) / 3 )) -timeout=10 \
+	./build-fuzz/fuzz_framewalker -max_total_time=$$(( ($(FUZZ_SECONDS) + 3) / 4 )) -timeout=10 \
 		build-fuzz/corpus-frames fuzz/corpus-frames
+	./build-fuzz/fuzz_hlsplaylist -max_total_time=$$(( ($(FUZZ_SECONDS) + 3) / 4 )) -timeout=10 \
+		build-fuzz/corpus-hls fuzz/corpus-hls
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
