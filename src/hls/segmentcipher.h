@@ -16,7 +16,7 @@ QByteArray sequenceIv(qint64 sequence);
 
 // The plain segment, or nullopt with *error set (a key or IV that is not 16
 // bytes, a length that is not whole blocks, bad padding).
-std::optional<QByteArray> decrypt(QByteArrayView cipherText, QByteArrayView key,
-                                  QByteArrayView iv, QString *error);
+std::optional<QByteArray> decrypt(QByteArrayView cipherText, QByteArrayView key, QByteArrayView iv,
+                                  QString *error);
 
 } // namespace SegmentCipher

@@ -15,7 +15,7 @@ struct SegmentAudio
     enum class Container { Packed, TransportStream, Mp4 };
 
     Container container = Container::Packed;
-    QString codec; // "AAC" or "MP3"
+    QString codec;    // "AAC" or "MP3"
     QByteArray audio; // whole frames only
     // Where each frame of `audio` begins, with its time from the segment's
     // first frame, in order: a title timed inside the segment is cut there.
