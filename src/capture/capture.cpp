@@ -14,6 +14,7 @@
 #include "capture/stationheaders.h"
 #include "capture/stationprotocol.h"
 #include "capture/streamformat.h"
+#include "hls/hlsplaylist.h"
 #include "platform/clock.h"
 #include "platform/descriptorlimit.h"
 #include "platform/failures.h"
@@ -107,6 +108,7 @@ bool Capture::connectTo(const QString &url)
 {
     log(QStringLiteral("Connecting to %1\n").arg(url));
     m_transfer.reset();
+    dropHls();
     finishCutter();
     m_ogg.reset();
     m_socketClaim.release();
@@ -132,6 +134,8 @@ bool Capture::connectTo(const QString &url)
     QObject::connect(transfer, &HttpTransfer::finished, this, &Capture::onFinished);
     QObject::connect(transfer, &HttpTransfer::failed, this, &Capture::onFailed);
     m_demuxer.emplace(static_cast<IcyDemuxer::Receiver &>(*this));
+    m_playlist.reset();
+    m_url = url;
     m_firstTitle.reset();
     m_genre.clear();
     m_lastSize = 0;
@@ -141,6 +145,7 @@ bool Capture::connectTo(const QString &url)
 void Capture::onRedirected(const QString &target)
 {
     log(QStringLiteral("Connection is redirected to %1\n").arg(target));
+    m_url = target;
     mayHop();
 }
 
@@ -176,9 +181,35 @@ void Capture::onResponse(const HttpResponse &response)
     m_extension = StationHeaders::extensionFor(response.mimeType);
     if (StationHeaders::isOgg(response.mimeType))
         log(QStringLiteral("Detected ogg audio\n"));
+    // An HLS playlist may be longer than the demultiplexer holds back to
+    // look at: one that says it is a playlist is held whole.
+    if (StationHeaders::namesPlaylist(response.mimeType, m_url))
+        m_playlist.emplace();
 }
 
 void Capture::onData(QByteArrayView data)
+{
+    if (!m_playlist) {
+        feedDemuxer(data);
+        return;
+    }
+    m_playlist->append(data);
+    if (m_playlist->size() <= HlsPlaylist::maxBytes)
+        return;
+    if (m_playlist->startsWith("#EXTM3U")) {
+        const QString reason = QStringLiteral("The HLS playlist is larger than %1 MB")
+                                   .arg(HlsPlaylist::maxBytes / bytesPerMegabyte);
+        log(reason + QStringLiteral(". Recording failed\n"));
+        fail(reason);
+        end();
+        return;
+    }
+    // Too long for a playlist: a stream served under a playlist's name.
+    const QByteArray held = *std::exchange(m_playlist, std::nullopt);
+    feedDemuxer(held);
+}
+
+void Capture::feedDemuxer(QByteArrayView data)
 {
     guarded([&] {
         const IcyDemuxer::Result result = m_demuxer->feed(data);
@@ -223,6 +254,18 @@ void Capture::recordFileError(const QString &reason)
 
 void Capture::onFinished()
 {
+    if (m_playlist && HlsPlaylist::isHls(*m_playlist)) {
+        followHls(*m_playlist);
+        return;
+    }
+    if (m_playlist)
+        feedDemuxer(*std::exchange(m_playlist, std::nullopt));
+    if (!m_running)
+        return;
+    if (m_demuxer->audioBytes() == 0 && HlsPlaylist::isHls(m_demuxer->heldBytes())) {
+        followHls(m_demuxer->heldBytes());
+        return;
+    }
     // A short body that produced no audio is still held whole: a playlist, or
     // an error page that names where the stream is.
     if (m_demuxer->audioBytes() == 0) {
@@ -233,9 +276,88 @@ void Capture::onFinished()
             return;
         }
     }
+    stationClosed();
+}
+
+void Capture::stationClosed()
+{
     guarded([this] { finishCutter(); });
     log(QStringLiteral("Connection closed by the station\n"));
     breakOff(QStringLiteral("Connection closed by the station"));
+}
+
+void Capture::followHls(const QByteArray &playlist)
+{
+    log(QStringLiteral("The station streams over HLS (HTTP Live Streaming)\n"));
+    if (!mayHop())
+        return;
+    m_transfer.reset();
+    // The playlist's Content-Type says nothing of the audio.
+    m_extension.clear();
+    m_hls = new HlsStream(this);
+    QObject::connect(m_hls, &HlsStream::logLine, this, &Capture::log);
+    QObject::connect(m_hls, &HlsStream::formatKnown, this, &Capture::hlsFormatKnown);
+    QObject::connect(m_hls, &HlsStream::audioReceived, this, &Capture::hlsAudio);
+    QObject::connect(m_hls, &HlsStream::titleReceived, this, &Capture::hlsTitle);
+    QObject::connect(m_hls, &HlsStream::ended, this, &Capture::stationClosed);
+    QObject::connect(m_hls, &HlsStream::failed, this, &Capture::hlsFailed);
+    m_hls->start(QUrl(m_url), playlist);
+}
+
+// Stopped at once, freed once the signal it may be sending has returned.
+void Capture::dropHls()
+{
+    if (!m_hls)
+        return;
+    m_hls->stop();
+    m_hls->deleteLater();
+    m_hls = nullptr;
+}
+
+void Capture::hlsFormatKnown(SegmentAudio::Container container, const QString &codec)
+{
+    m_muxM4a = container == SegmentAudio::Container::Mp4 && codec == u"AAC";
+}
+
+void Capture::hlsAudio(QByteArrayView audio)
+{
+    guarded([&] {
+        audioReceived(audio);
+        m_writer.flush();
+    });
+}
+
+void Capture::hlsTitle(const QString &title)
+{
+    log(QStringLiteral("Got a title from the HLS stream: %1\n").arg(title));
+    if (!m_settings.splitSongs)
+        return;
+    if (!m_cutter) {
+        takeFirstTitle(title);
+        return;
+    }
+    m_titles.emplace_back(title, isSong(title));
+    m_cutter->titleChanged();
+}
+
+void Capture::hlsFailed(const QString &reason, HlsStream::Failure failure)
+{
+    guarded([this] { finishCutter(); });
+    switch (failure) {
+    case HlsStream::Failure::Stalled:
+        log(QStringLiteral("Connection stalled, ending recording\n"));
+        breakOff(reason);
+        return;
+    case HlsStream::Failure::Broken:
+        log(reason + QStringLiteral(". Recording failed\n"));
+        breakOff(reason);
+        return;
+    case HlsStream::Failure::Refused:
+        log(reason + QStringLiteral(". Recording failed\n"));
+        fail(reason);
+        end();
+        return;
+    }
 }
 
 void Capture::onFailed(const QString &error)
@@ -298,7 +420,7 @@ QString Capture::connectionFailure(const QString &transferError)
 void Capture::checkProgress()
 {
     const qint32 minutes = elapsedMinutes();
-    const qint64 size = m_demuxer ? m_demuxer->audioBytes() : 0;
+    const qint64 size = m_hls ? m_hls->audioBytes() : m_demuxer ? m_demuxer->audioBytes() : 0;
     log(QStringLiteral("Data size is %1 at %2 minutes\n").arg(size).arg(minutes));
     if (!hasRoomOnDisk()) {
         end();
@@ -348,6 +470,8 @@ void Capture::checkTrackFile()
         return;
     log(QStringLiteral("File access error: the track file was removed, going on in a new file\n"));
     m_writer.reopen(Clock::now());
+    if (m_m4a)
+        beginM4a();
 }
 
 // Whole minutes since the capture first started, truncated.
@@ -378,6 +502,7 @@ void Capture::end()
         return;
     m_running = false;
     m_transfer.reset();
+    dropHls();
     m_socketClaim.release();
     m_trackClaim.release();
     m_watchdog.stop();
@@ -423,7 +548,8 @@ void Capture::audioReceived(QByteArrayView audio)
 
 qsizetype Capture::firstAudioLimit() const
 {
-    const qsizetype interval = m_demuxer->interval();
+    // An HLS segment's titles come with its audio: none are waited for.
+    const qsizetype interval = m_hls ? 0 : m_demuxer->interval();
     if (m_settings.splitSongs && interval > 0)
         return std::clamp(2 * interval + 1, sniffBytes, firstTitleHoldLimit);
     return sniffBytes;
@@ -459,10 +585,10 @@ void Capture::chooseFormat()
 
 void Capture::adoptCodec(const QString &codec)
 {
-    const QString extension = extensionForCodec(codec);
+    const QString extension = m_muxM4a ? QStringLiteral(".m4a") : extensionForCodec(codec);
     if (extension.isEmpty())
         return;
-    if (extension != m_extension)
+    if (!m_extension.isEmpty() && extension != m_extension)
         log(QStringLiteral("The station's stream is %1, not what its Content-Type says: "
                            "saving it as %2\n")
                 .arg(codec, extension));
@@ -471,7 +597,7 @@ void Capture::adoptCodec(const QString &codec)
 
 void Capture::beginFirstSong()
 {
-    if (!m_settings.splitSongs || (m_demuxer->interval() < 0 && !m_ogg)) {
+    if (!m_settings.splitSongs || !titlesMayCome()) {
         // Without titles to split at, everything goes into one file named by date.
         m_part = Part::Whole;
         openTrack(QString());
@@ -493,6 +619,11 @@ void Capture::beginFirstSong()
     openTrack(QString());
 }
 
+bool Capture::titlesMayCome() const
+{
+    return m_hls || m_ogg || m_demuxer->interval() >= 0;
+}
+
 void Capture::beginSong(const QString &title, bool song)
 {
     if (!song) {
@@ -510,7 +641,7 @@ void Capture::songAudio(QByteArrayView audio, qint64 durationUs)
 {
     if (!m_writer.isOpen())
         return;
-    m_writer.write(audio);
+    writeTrack(audio);
     m_bytesWritten += audio.size();
     m_trackPlayingUs += durationUs;
     // Framed audio comes from the cutter's store, which changes at its next call.
@@ -608,9 +739,7 @@ void Capture::titleBlockReceived(QByteArrayView block, bool first)
         return;
     const QString streamTitle = StationProtocol::streamTitle(shown).value_or(QString());
     if (!m_cutter) {
-        // The body's first title: its audio is still held.
-        m_firstTitle = streamTitle;
-        chooseFormat();
+        takeFirstTitle(streamTitle);
         return;
     }
     // The first title of a connection names a song already under way.
@@ -620,6 +749,15 @@ void Capture::titleBlockReceived(QByteArrayView block, bool first)
     m_titles.emplace_back(songUnderWay ? QStringLiteral("End of ") + streamTitle : streamTitle,
                           isSong(streamTitle));
     m_cutter->titleChanged();
+}
+
+// The body's first title names the song under way; the audio held so far
+// is its.
+void Capture::takeFirstTitle(const QString &streamTitle)
+{
+    m_firstTitle = streamTitle;
+    if (!m_firstAudio.isEmpty())
+        chooseFormat();
 }
 
 void Capture::openTrack(const QString &streamTitle)
@@ -634,13 +772,40 @@ void Capture::openTrack(const QString &streamTitle)
     fields.time = m_trackOpened;
     fields.counter = ++m_tracksOpened;
     m_writer.setPattern(m_settings.splitSongs ? m_settings.fileNamePattern : QString(), fields);
-    m_writer.open(streamTitle, base, m_trackOpened, m_extension);
+    m_writer.open(streamTitle, base, m_trackOpened,
+                  m_extension.isEmpty() ? QStringLiteral(".mp3") : m_extension);
     m_trackClaim.release();
+    if (m_muxM4a)
+        beginM4a();
     Q_EMIT titleChanged(m_writer.title());
+}
+
+// A new .m4a file begins with its own header.
+void Capture::beginM4a()
+{
+    m_m4a.emplace([this](QByteArrayView bytes) {
+        m_writer.write(bytes);
+        m_writer.flush(); // the muxer's buffer is reused
+    });
+}
+
+// Audio of an .m4a track goes through its muxer; anything else as it is.
+void Capture::writeTrack(QByteArrayView audio)
+{
+    QString error;
+    if (!m_m4a)
+        m_writer.write(audio);
+    else if (!m_m4a->write(audio, &error))
+        throw NamedFailure(QStringLiteral("FileWriteFailed"),
+                           QStringLiteral("could not make the .m4a track: %1").arg(error));
 }
 
 void Capture::finishTrack(bool incomplete)
 {
+    QString error;
+    if (m_m4a && m_writer.isOpen() && !m_m4a->finish(&error))
+        log(QStringLiteral("Could not end the .m4a track: %1\n").arg(error));
+    m_m4a.reset();
     // Only framed audio knows how long it plays; Ogg says so in its pages.
     if (m_ogg && m_ogg->playingMs() > 0)
         m_trackPlayingUs = m_ogg->playingMs() * 1000;

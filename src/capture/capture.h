@@ -9,11 +9,13 @@
 #include <QTimer>
 
 #include "capture/icydemuxer.h"
+#include "capture/m4amuxer.h"
 #include "capture/nonsongtitles.h"
 #include "capture/oggsplitter.h"
 #include "capture/songcutter.h"
 #include "capture/tracksync.h"
 #include "capture/trackwriter.h"
+#include "hls/hlsstream.h"
 #include "values/recordingsettings.h"
 #include "platform/descriptorlimit.h"
 #include "platform/httptransfer.h"
@@ -23,9 +25,9 @@
 // world through signals and ends with exactly one finished(), never before
 // start() has returned.
 //
-// Audio runs from the transfer through the demultiplexer and the song
-// cutter into the track writer; each finished track leaves as trackSaved()
-// once it is on the disk.
+// Audio runs from the transfer through the demultiplexer (or, for an HLS
+// station, from its segments) and the song cutter into the track writer;
+// each finished track leaves as trackSaved() once it is on the disk.
 class Capture : public QObject,
                 private IcyDemuxer::Receiver,
                 private SongCutter::Receiver,
@@ -80,6 +82,14 @@ private:
     void onData(QByteArrayView data);
     void onFinished();
     void onFailed(const QString &error);
+    void feedDemuxer(QByteArrayView data);
+    void followHls(const QByteArray &playlist);
+    void dropHls();
+    void hlsFormatKnown(SegmentAudio::Container container, const QString &codec);
+    void hlsAudio(QByteArrayView audio);
+    void hlsTitle(const QString &title);
+    void hlsFailed(const QString &reason, HlsStream::Failure failure);
+    void stationClosed();
     void checkProgress();
     bool hasRoomOnDisk();
     void checkTrackFile();
@@ -95,6 +105,8 @@ private:
     void inBandHeadReceived(QByteArrayView head) override;
     void titleBlockReceived(QByteArrayView block, bool first) override;
 
+    void takeFirstTitle(const QString &streamTitle);
+    bool titlesMayCome() const;
     void songAudio(QByteArrayView audio, qint64 durationUs) override;
     void songEnds() override;
     void audioSkipped(qint64 count, bool atStart) override;
@@ -110,6 +122,8 @@ private:
     void beginSong(const QString &title, bool song);
     void finishCutter();
     void openTrack(const QString &streamTitle);
+    void beginM4a();
+    void writeTrack(QByteArrayView audio);
     void finishTrack(bool incomplete);
     void begin();
     void trackSynced(const Track &track, const QString &error);
@@ -120,6 +134,14 @@ private:
     QDateTime m_startDate;
     HttpTransferPtr m_transfer;
     std::optional<IcyDemuxer> m_demuxer; // one for each body
+    // The body of what may be an HLS playlist, held whole until it ends.
+    std::optional<QByteArray> m_playlist;
+    QString m_url; // the body's address, after redirects
+    // From an HLS playlist on, the audio comes from its segments.
+    HlsStream *m_hls = nullptr;
+    // Segments of fragmented MP4 are saved as .m4a, each track muxed anew.
+    bool m_muxM4a = false;
+    std::optional<M4aMuxer> m_m4a;
     // From the first audio of a body on; before, that audio is held in
     // m_firstAudio to tell its codec and, in a split capture, to wait for
     // the first title, which names the song under way.

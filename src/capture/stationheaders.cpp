@@ -1,6 +1,7 @@
 #include "capture/stationheaders.h"
 
 #include <QStringList>
+#include <QUrl>
 
 #include "platform/textscan.h"
 
@@ -30,6 +31,13 @@ StationHeaders StationHeaders::fromInBandHead(QStringView head)
                            lines[i].sliced(colon + 1).trimmed().toString()});
     }
     return fromFields(fields);
+}
+
+bool StationHeaders::namesPlaylist(const QString &mimeType, const QString &url)
+{
+    return mimeType == u"application/vnd.apple.mpegurl" || mimeType == u"application/x-mpegurl" ||
+           mimeType == u"audio/mpegurl" || mimeType == u"audio/x-mpegurl" ||
+           QUrl(url).path().endsWith(QStringLiteral(".m3u8"), Qt::CaseInsensitive);
 }
 
 bool StationHeaders::isOgg(const QString &mimeType)

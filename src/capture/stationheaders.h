@@ -24,6 +24,9 @@ struct StationHeaders
     static StationHeaders fromInBandHead(QStringView head);
 
     static bool isOgg(const QString &mimeType);
+    // Whether an answer says it is an M3U playlist (HLS's among them), by its
+    // media type or by the ".m3u8" that ends its address: one is read whole.
+    static bool namesPlaylist(const QString &mimeType, const QString &url);
     // The extension players and taggers will judge the file by: ".ogg",
     // ".aac" or ".mp3".
     static QString extensionFor(const QString &mimeType);
