@@ -5,6 +5,7 @@
 #include "capture/stationheaders.h"
 #include "capture/stationprotocol.h"
 #include "capture/streamformat.h"
+#include "hls/hlsplaylist.h"
 #include "platform/stationurl.h"
 
 namespace {
@@ -31,6 +32,8 @@ QString codecOf(const QString &mimeType)
 QStringList ProbeReport::lines() const
 {
     QStringList lines{QStringLiteral("url: ") + url};
+    if (!hls.isEmpty())
+        lines << QStringLiteral("hls: ") + hls;
     if (!codec.isEmpty())
         lines << QStringLiteral("codec: ") + codec;
     if (bitrate > 0)
@@ -52,6 +55,8 @@ QString ProbeReport::sentence() const
     if (!problem.isEmpty())
         return problem + u'.';
     QStringList format{codec.isEmpty() ? QStringLiteral("An unknown format") : codec};
+    if (!hls.isEmpty())
+        format.first() = hls; // which names the codec
     if (bitrate > 0)
         format << QStringLiteral("%1 kbit/s").arg(bitrate);
     if (sampleRate > 0)
@@ -110,6 +115,8 @@ void StationProbe::connectTo(const QString &url)
 void StationProbe::onResponse(const HttpResponse &response)
 {
     m_report.contentType = response.mimeType;
+    if (StationHeaders::namesPlaylist(response.mimeType, m_report.url))
+        m_playlist.emplace();
     const StationHeaders headers = StationHeaders::fromFields(response.headerFields);
     if (headers.metaInterval)
         m_demuxer->setInterval(*headers.metaInterval);
@@ -118,12 +125,32 @@ void StationProbe::onResponse(const HttpResponse &response)
 
 void StationProbe::onData(QByteArrayView data)
 {
+    if (!m_playlist) {
+        feed(data);
+        return;
+    }
+    m_playlist->append(data);
+    if (m_playlist->size() <= HlsPlaylist::maxBytes)
+        return;
+    // Too long for a playlist: a stream under a playlist's name.
+    feed(*std::exchange(m_playlist, std::nullopt));
+}
+
+void StationProbe::feed(QByteArrayView data)
+{
     if (m_demuxer->feed(data) == IcyDemuxer::Result::LostSync)
         finish(QStringLiteral("The station's titles are not where it said they would be"));
 }
 
 void StationProbe::onFinished()
 {
+    const QByteArray body = m_playlist ? *m_playlist : m_demuxer->heldBytes();
+    if (!m_report.audio && HlsPlaylist::isHls(body)) {
+        followHls(body);
+        return;
+    }
+    if (m_playlist)
+        feed(*std::exchange(m_playlist, std::nullopt));
     if (m_report.audio) {
         finish();
         return;
@@ -136,6 +163,21 @@ void StationProbe::onFinished()
         return;
     }
     finish(QStringLiteral("The station closed the connection without sending audio"));
+}
+
+void StationProbe::followHls(const QByteArray &playlist)
+{
+    m_transfer.reset();
+    m_hls = new HlsStream(this);
+    QObject::connect(m_hls, &HlsStream::audioReceived, this, &StationProbe::audioReceived);
+    QObject::connect(m_hls, &HlsStream::titleReceived, this, [this](const QString &title) {
+        m_report.titles = true;
+        m_report.title = title.trimmed();
+    });
+    QObject::connect(m_hls, &HlsStream::ended, this, [this] { finish(); });
+    QObject::connect(m_hls, &HlsStream::failed, this,
+                     [this](const QString &reason) { finish(reason); });
+    m_hls->start(QUrl(m_report.url), playlist);
 }
 
 // Counts one more redirect or playlist followed; past the limit the try ends.
@@ -185,8 +227,12 @@ void StationProbe::finish(const QString &problem)
     m_limit.stop();
     m_transfer.reset();
     m_report.problem = problem;
-    if (m_demuxer)
-        m_report.titles = m_demuxer->interval() > 0;
+    if (m_hls) {
+        m_hls->stop();
+        m_report.hls = m_hls->description();
+    }
+    if (m_demuxer && m_demuxer->interval() > 0)
+        m_report.titles = true;
     const StreamFormat format = StreamFormat::sniff(m_firstAudio);
     m_report.codec = format.codec.isEmpty() ? codecOf(m_report.contentType) : format.codec;
     if (format.bitrate > 0 && m_report.bitrate <= 0)

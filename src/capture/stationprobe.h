@@ -10,12 +10,14 @@
 #include <QTimer>
 
 #include "capture/icydemuxer.h"
+#include "hls/hlsstream.h"
 #include "platform/httptransfer.h"
 
 // What "Try" found out of a station.
 struct ProbeReport
 {
     QString url;         // the stream's address after redirects and playlists
+    QString hls;         // for an HLS station, what is followed: variant, segments
     bool audio = false;  // the station answered with audio
     QString contentType; // as the header says; "" none
     QString codec;       // from the first bytes, else from the header; "" unknown
@@ -25,7 +27,7 @@ struct ProbeReport
     QString title;       // the first stream title, if one came in time
     QString problem;     // what went wrong, in plain words; "" nothing
 
-    // "key: value" a line: url, codec, bitrate, samplerate, titles, title,
+    // "key: value" a line: url, hls, codec, bitrate, samplerate, titles, title,
     // problem; unknown values are left out.
     QStringList lines() const;
     // The same in a sentence for the window: "MP3, 128 kbit/s, 44.1 kHz;
@@ -54,7 +56,9 @@ private:
     void connectTo(const QString &url);
     void onResponse(const HttpResponse &response);
     void onData(QByteArrayView data);
+    void feed(QByteArrayView data);
     void onFinished();
+    void followHls(const QByteArray &playlist);
     void finish(const QString &problem = {});
     void finishWhenKnown();
     bool mayHop();
@@ -66,6 +70,8 @@ private:
     ProbeReport m_report;
     HttpTransferPtr m_transfer;
     std::optional<IcyDemuxer> m_demuxer;
+    std::optional<QByteArray> m_playlist; // a body that says it is a playlist, held whole
+    HlsStream *m_hls = nullptr;
     QByteArray m_firstAudio; // enough to tell the format
     QTimer m_limit;
     int m_hops = 0;
