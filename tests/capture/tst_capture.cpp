@@ -28,6 +28,7 @@
 #include "platform/descriptorlimit.h"
 #include "platform/failures.h"
 #include "audiofixtures.h"
+#include "hlsstation.h"
 #include "stationsimulator.h"
 #include "testfiles.h"
 #include "testmain.h"
@@ -96,6 +97,7 @@ class TestCapture : public QObject
 
 private:
     StationSimulator *m_station = nullptr;
+    std::unique_ptr<HlsStation> m_hls; // for Try
     QDateTime m_now;
 
     QString serve(const QByteArray &path, const Route &route) const
@@ -397,6 +399,69 @@ private Q_SLOTS:
             QCOMPARE(total, route.programme.size());
     }
 
+    // HLS end to end: the same songs in segments of a second, published
+    // faster than they play; the titles come with the segments.
+    void capturesHls_data()
+    {
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<int>("stationOptions");
+        QTest::addColumn<QString>("files"); // the tracks kept, "|" between
+        QTest::addColumn<QString>("log");
+        using Kind = HlsStation::Kind;
+        const QString songs = u"B - Two.%1|End of A - One.%1|Start of C - Three.%1"_s;
+        QTest::newRow("packed audio, ID3 titles, AES-128")
+            << int(Kind::Packed) << (HlsStation::Encrypted | HlsStation::Id3Titles)
+            << songs.arg(u"aac"_s) << u"HLS stream: packed audio segments of AAC"_s;
+        QTest::newRow("MPEG-TS from a master playlist, titles in the playlist")
+            << int(Kind::TransportStream) << (HlsStation::Master | HlsStation::ExtinfTitles)
+            << songs.arg(u"aac"_s)
+            << u"following the 64 kbit/s variant\nHLS stream: MPEG-TS segments of AAC"_s;
+        QTest::newRow("fMP4 as .m4a")
+            << int(Kind::Mp4) << int(HlsStation::ExtinfTitles) << songs.arg(u"m4a"_s)
+            << u"HLS stream: fMP4 segments of AAC\nWriting data to B - Two.m4a"_s;
+        QTest::newRow("stalled") << int(Kind::Packed) << int(HlsStation::Stall) << QString()
+                                 << u"has not grown for 3 s\nConnection stalled, ending"_s;
+        QTest::newRow("segments missed")
+            << int(Kind::TransportStream) << int(HlsStation::Gap) << QString()
+            << u"left the HLS playlist before they were fetched: about "_s;
+    }
+    void capturesHls()
+    {
+        QFETCH(int, kind);
+        QFETCH(int, stationOptions);
+        QFETCH(QString, files);
+        QFETCH(QString, log);
+        static const QByteArray programme = AudioFixtures::programme(
+            AudioFixtures::Codec::Aac, {{17, u"A"_s}, {17, u"B"_s}, {17, u"C"_s}});
+        HlsStation hls(*m_station, "/hls" + QByteArray::number(QTest::currentDataTag()[0]),
+                       HlsStation::Kind(kind), stationOptions, programme,
+                       {"A - One", "B - Two", "C - Three"}, 18);
+        QVERIFY(hls.isValid());
+        // Split, so that no file grows past the test's limit.
+        Capture capture(station(hls.url(), files.isEmpty() ? Split : Split | Partial), m_now);
+        QString told;
+        connect(&capture, &Capture::logLine, this, [&told](const QString &line) { told += line; });
+        QSignalSpy finished(&capture, &Capture::finished);
+        capture.start();
+        QVERIFY(finished.wait(30000));
+        qsizetype at = 0;
+        for (const QString &line : log.split(u'\n'))
+            QVERIFY2((at = told.indexOf(line, at)) >= 0, qPrintable(told));
+        const Tracks kept = tracks();
+        if (files.isEmpty())
+            return;
+        QCOMPARE(kept.keys().join(u'|'), files);
+        QByteArray joined;
+        for (const QString &name : {u"End of A - One"_s, u"B - Two"_s, u"Start of C - Three"_s}) {
+            const QByteArray track = kept.value(name + files.right(4));
+            QVERIFY(AudioFixtures::decodedMs(track) >= 16000);
+            joined += track;
+        }
+        // Every frame, in order, once: what the station encoded.
+        if (!files.endsWith(u"m4a"))
+            QVERIFY(joined == programme);
+    }
+
     // Try: what a station sends, in a few seconds, with nothing written.
     void probes_data()
     {
@@ -423,6 +488,15 @@ private Q_SLOTS:
         const QString ogg = serve(
             "/ogg", Route::page("HTTP/1.0 200 OK", "application/ogg", QByteArray(20000, 'x')));
         QTest::newRow("codec by name") << ogg << u"url: %1|codec: Ogg|titles: no"_s.arg(ogg);
+        m_hls =
+            std::make_unique<HlsStation>(*m_station, "/tryhls", HlsStation::Kind::TransportStream,
+                                         HlsStation::Master | HlsStation::ExtinfTitles,
+                                         AudioFixtures::programme(AudioFixtures::Codec::Aac, {{3}}),
+                                         QList<QByteArray>{"A - One"}, 3);
+        QTest::newRow("HLS")
+            << m_hls->url()
+            << u"url: %1|hls: HLS, 64 kbit/s variant, MPEG-TS segments of AAC|codec: AAC|"
+               u"samplerate: 44100 Hz|titles: yes|title: A - One"_s.arg(m_hls->url());
         const QString quiet =
             serve("/quiet", Route::page("HTTP/1.0 200 OK", "text/html", "<html>"));
         QTest::newRow("no audio")
@@ -521,6 +595,41 @@ private Q_SLOTS:
             "/self.pls", Route::page("HTTP/1.0 200 OK", "audio/x-scpls", "File1=" + pls.toUtf8()));
         QTest::newRow("playlist of itself")
             << pls << int(Resume) << giveUp << Tracks() << u"Too many redirects"_s;
+        // HLS that can not be recorded, or a playlist that is not HLS.
+        const QString hls = u"application/vnd.apple.mpegurl"_s;
+        QTest::newRow("an ordinary M3U named .m3u8")
+            << serve("/radio.m3u8",
+                     Route::page("HTTP/1.0 200 OK", hls.toLatin1(),
+                                 "#EXTM3U\n#EXTINF:-1,Radio\n" + serve("/live", live).toUtf8()))
+            << 0 << u"Redirecting to the first target"_s
+            << Tracks{{dated + u".mp3"_s, audio(0, 300000)}} << closed;
+        QTest::newRow("HLS masters in a loop")
+            << serve("/loop.m3u8",
+                     Route::page("HTTP/1.0 200 OK", "text/plain",
+                                 "#EXTM3U\n#EXT-X-STREAM-INF:BANDWIDTH=1\nloop.m3u8\n"))
+            << 0 << u"The station streams over HLS"_s << Tracks()
+            << u"The HLS master playlists lead to one another without end"_s;
+        QTest::newRow("HLS with DRM")
+            << serve("/drm.m3u8", Route::page("HTTP/1.0 200 OK", hls.toLatin1(),
+                                              "#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXT-X-KEY:"
+                                              "METHOD=SAMPLE-AES,URI=\"k\"\n#EXTINF:1,\ns.ts\n"))
+            << 0 << QString() << Tracks()
+            << u"The station encrypts its HLS stream with SAMPLE-AES, a protection (DRM)"_s;
+        Route trickle = stream(0);
+        trickle.stallAfterAudio = 100;
+        serve("/trickle.ts", trickle);
+        QTest::newRow("an HLS segment that never ends")
+            << serve("/slow.m3u8", Route::page("HTTP/1.0 200 OK", hls.toLatin1(),
+                                               "#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXTINF:1,\n"
+                                               "trickle.ts\n#EXT-X-ENDLIST\n"))
+            << 0 << u"HLS segment 0 could not be fetched: it did not arrive in time"_s << Tracks()
+            << closed;
+        Route endless = stream(0);
+        endless.headerFields = {{"Content-Type", hls.toLatin1()}};
+        endless.body = "#EXTM3U\n";
+        QTest::newRow("an endless playlist")
+            << serve("/endless.m3u8", endless) << 0 << QString() << Tracks()
+            << u"The HLS playlist is larger than 4 MB"_s;
         QTest::newRow("no room on the disk") << serve("/full", stream(0)) << int(NoRoom)
                                              << u"MB kept free: ending recording\nRecording ended"_s
                                              << Tracks() << u"Not enough free space on the disk"_s;
