@@ -8,6 +8,9 @@
 // figure depends on how finely a station cuts its stream.
 //
 //   bench_many [CAPTURES] [SECONDS] [WRITES]   (default 200, 60 and 50)
+//   bench_many CAPTURES SECONDS hls-packed|hls-ts|hls-fmp4
+//     the same over HLS: a station of 64 kbit/s AAC in segments of a second, a
+//     new title every 30 s, each capture split into songs
 #include <csignal>
 #include <cstdio>
 
@@ -62,7 +65,7 @@ Usage usageOf(qint64 pid)
     return usage;
 }
 
-void writeList(const QString &dataHome, const QString &url, int captures)
+void writeList(const QString &dataHome, const QString &url, int captures, bool split)
 {
     // Due in the current minute, so every capture starts at once.
     while (QTime::currentTime().second() >= 50)
@@ -78,7 +81,7 @@ void writeList(const QString &dataHome, const QString &url, int captures)
         row.insert(QStringLiteral("duration"), 24 * 60);
         // Split at titles, a capture would write nothing before the station's
         // first title, a megabyte (a minute) in.
-        row.insert(QStringLiteral("splitSongs"), false);
+        row.insert(QStringLiteral("splitSongs"), split);
         row.insert(QStringLiteral("playList"), QString());
         rows.append(row);
     }
@@ -97,14 +100,18 @@ struct Result
 
 // Runs the captures and answers the process's load over the measured span,
 // after a few seconds for every capture to connect.
-Result run(int captures, int seconds, int writes)
+Result run(int captures, int seconds, const QString &writes)
 {
     QTemporaryDir home(QDir::currentPath() + QStringLiteral("/bench-home-XXXXXX"));
     QProcess station;
-    const QString url = startStation(station, QStringLiteral(STATION_BINARY),
-                                     {QStringLiteral("--rate"), QStringLiteral("16000"),
-                                      QStringLiteral("--writes"), QString::number(writes)});
-    writeList(home.path() + QStringLiteral("/data"), url, captures);
+    const bool hls = writes.startsWith(u"hls-");
+    QString url = startStation(station, QStringLiteral(STATION_BINARY),
+                               hls ? QStringList{QStringLiteral("--hls"), writes.mid(4)}
+                                   : QStringList{QStringLiteral("--rate"), QStringLiteral("16000"),
+                                                 QStringLiteral("--writes"), writes});
+    if (hls)
+        url += QStringLiteral(".m3u8");
+    writeList(home.path() + QStringLiteral("/data"), url, captures, hls);
 
     QProcess skyvane;
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -133,10 +140,15 @@ int main(int argc, char *argv[])
     QCoreApplication app(argc, argv);
     const int captures = argc > 1 ? QByteArray(argv[1]).toInt() : 200;
     const int seconds = argc > 2 ? QByteArray(argv[2]).toInt() : 60;
-    const int writes = argc > 3 ? QByteArray(argv[3]).toInt() : 50;
+    const QString writes = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QStringLiteral("50");
     const Result one = run(1, seconds, writes);
     const Result many = run(captures, seconds, writes);
-    std::printf("stations at 16000 bytes/s, each cut into %d writes a second\n", writes);
+    if (writes.startsWith(u"hls-"))
+        std::printf("HLS stations (%s segments), 8000 bytes/s, split into songs\n",
+                    qPrintable(writes.mid(4)));
+    else
+        std::printf("stations at 16000 bytes/s, each cut into %s writes a second\n",
+                    qPrintable(writes));
     std::printf("1 capture:    %.1f %% of one core, %lld KiB resident, %lld KiB anonymous\n",
                 one.cpuPercent, static_cast<long long>(one.residentKiB),
                 static_cast<long long>(one.anonymousKiB));

@@ -4,11 +4,16 @@
 //
 //   bench_station [--metaint N] [--title-every N] [--close-after N] [--rate BYTES_PER_S]
 //                 [--writes N]   (writes per second of a throttled stream)
+//   bench_station --hls packed|ts|fmp4
+//                 (a live HLS station at /live.m3u8: a segment of 64 kbit/s AAC a
+//                 second, a new title every 30 s, for 10 minutes; needs ffmpeg)
 #include <cstdio>
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 
+#include "audiofixtures.h"
+#include "hlsstation.h"
 #include "stationsimulator.h"
 
 int main(int argc, char *argv[])
@@ -25,7 +30,9 @@ int main(int argc, char *argv[])
                                   QStringLiteral("n"), QStringLiteral("0"));
     const QCommandLineOption writes(QStringLiteral("writes"), QStringLiteral("writes per second"),
                                     QStringLiteral("n"), QStringLiteral("50"));
-    parser.addOptions({metaint, titleEvery, closeAfter, rate, writes});
+    const QCommandLineOption hls(QStringLiteral("hls"), QStringLiteral("segment kind"),
+                                 QStringLiteral("kind"));
+    parser.addOptions({metaint, titleEvery, closeAfter, rate, writes, hls});
     parser.process(app);
 
     StationSimulator::Route route = StationSimulator::Route::stream(
@@ -42,6 +49,25 @@ int main(int argc, char *argv[])
     if (!station.start())
         return 1;
     station.setRoute("/live", route);
+    std::unique_ptr<HlsStation> live;
+    if (parser.isSet(hls)) {
+        QList<AudioFixtures::Song> songs;
+        QList<QByteArray> titles;
+        for (int i = 0; i < 20; ++i) {
+            songs.append({29});
+            titles.append("Bench Artist - Song " + QByteArray::number(i));
+        }
+        const QString kind = parser.value(hls);
+        live = std::make_unique<HlsStation>(
+            station, QByteArray(),
+            kind == u"ts"     ? HlsStation::Kind::TransportStream
+            : kind == u"fmp4" ? HlsStation::Kind::Mp4
+                              : HlsStation::Kind::Packed,
+            HlsStation::ExtinfTitles, AudioFixtures::programme(AudioFixtures::Codec::Aac, songs),
+            titles, 30, 1000);
+        if (!live->isValid())
+            return 1;
+    }
     std::printf("%u\n", unsigned(station.port()));
     std::fflush(stdout);
     return QCoreApplication::exec();
