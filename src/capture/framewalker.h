@@ -3,7 +3,7 @@
 #include <QByteArray>
 #include <QByteArrayView>
 
-#include "capture/audioframe.h"
+#include "audio/audioframe.h"
 
 // Walks an MP3 or ADTS AAC stream from frame header to frame header, in
 // bytes that arrive in pieces of any size, so that a track can begin at a

@@ -4,7 +4,7 @@
 #include <optional>
 #include <vector>
 
-#include "capture/audioframe.h"
+#include "audio/audioframe.h"
 
 extern "C" {
 #include <libavformat/avformat.h>

@@ -2,7 +2,7 @@
 
 #include <optional>
 
-#include "capture/audioframe.h"
+#include "audio/audioframe.h"
 #include "capture/vorbiscomments.h"
 
 namespace {

@@ -12,6 +12,7 @@ extern "C" {
 #include <libavutil/mem.h>
 }
 
+#include "audio/audioframe.h"
 #include "hls/id3tag.h"
 
 using namespace Qt::StringLiterals;
@@ -37,59 +38,6 @@ SegmentAudio failed(const QString &error)
     return audio;
 }
 
-// What walking frames needs of an ADTS or MPEG audio layer III header.
-struct FrameHeader
-{
-    bool aac = false;
-    int sampleRate = 0;
-    qsizetype length = 0; // header included
-    int samples = 0;      // per channel
-};
-
-std::optional<FrameHeader> adtsHeaderAt(QByteArrayView bytes, qsizetype at)
-{
-    const int rateIndex = (byteAt(bytes, at + 2) >> 2) & 0xf;
-    const qsizetype length =
-        (byteAt(bytes, at + 3) & 3) << 11 | byteAt(bytes, at + 4) << 3 | byteAt(bytes, at + 5) >> 5;
-    const qsizetype header = (byteAt(bytes, at + 1) & 1) ? adtsHeaderSize : adtsHeaderSize + 2;
-    if (rateIndex >= int(adtsRates.size()) || length <= header)
-        return std::nullopt;
-    const int blocks = (byteAt(bytes, at + 6) & 3) + 1; // of 1024 samples each
-    return FrameHeader{true, adtsRates[size_t(rateIndex)], length, 1024 * blocks};
-}
-
-std::optional<FrameHeader> mpegHeaderAt(QByteArrayView bytes, qsizetype at)
-{
-    const quint8 b1 = byteAt(bytes, at + 1);
-    const quint8 b2 = byteAt(bytes, at + 2);
-    const int version = (b1 >> 3) & 3; // 3: MPEG-1, 2: MPEG-2, 0: MPEG-2.5
-    const int bitrateIndex = b2 >> 4;
-    const int rateIndex = (b2 >> 2) & 3;
-    if (((b1 >> 1) & 3) != 1 || version == 1 || bitrateIndex == 0 || bitrateIndex == 15 ||
-        rateIndex == 3)
-        return std::nullopt; // layer III only: HLS carries no other
-    static constexpr std::array<int, 15> mpeg1{0,   32,  40,  48,  56,  64,  80, 96,
-                                               112, 128, 160, 192, 224, 256, 320};
-    static constexpr std::array<int, 15> mpeg2{0,  8,  16, 24,  32,  40,  48, 56,
-                                               64, 80, 96, 112, 128, 144, 160};
-    static constexpr std::array<int, 3> rates{44100, 48000, 32000};
-    const bool first = version == 3;
-    const int bitrate = (first ? mpeg1 : mpeg2)[size_t(bitrateIndex)];
-    const int sampleRate = rates[size_t(rateIndex)] >> (first ? 0 : version == 2 ? 1 : 2);
-    const qsizetype length = (first ? 144 : 72) * bitrate * 1000 / sampleRate + ((b2 >> 1) & 1);
-    return FrameHeader{false, sampleRate, length, first ? 1152 : 576};
-}
-
-std::optional<FrameHeader> frameHeaderAt(QByteArrayView bytes, qsizetype at)
-{
-    if (at < 0 || at + adtsHeaderSize > bytes.size() || byteAt(bytes, at) != 0xff ||
-        (byteAt(bytes, at + 1) & 0xe0) != 0xe0)
-        return std::nullopt;
-    if ((byteAt(bytes, at + 1) & 0xf6) == 0xf0) // ADTS: twelve sync bits, layer 0
-        return adtsHeaderAt(bytes, at);
-    return mpegHeaderAt(bytes, at);
-}
-
 // Fills a segment's audio frame by frame: only whole frames of the codec and
 // sample rate of its first frame go in, each with its time.
 class FrameCollector
@@ -98,14 +46,11 @@ public:
     explicit FrameCollector(SegmentAudio &audio) : m_audio(audio) {}
 
     // Whether `header` belongs to the segment's stream.
-    bool accepts(const FrameHeader &header) const
-    {
-        return !m_first || (header.aac == m_first->aac && header.sampleRate == m_first->sampleRate);
-    }
+    bool accepts(const AudioFrame &header) const { return !m_first || header.continues(*m_first); }
 
     // Appends the frame, at timeUs when the container times it, else just
     // after the frame before; times never run backwards.
-    void append(QByteArrayView frame, const FrameHeader &header, std::optional<qint64> timeUs)
+    void append(QByteArrayView frame, const AudioFrame &header, std::optional<qint64> timeUs)
     {
         if (!m_first) {
             m_first = header;
@@ -122,7 +67,7 @@ public:
     void appendPacket(QByteArrayView packet, std::optional<qint64> timeUs)
     {
         for (qsizetype at = 0; at < packet.size();) {
-            const std::optional<FrameHeader> header = frameHeaderAt(packet, at);
+            const std::optional<AudioFrame> header = AudioFrame::at(packet, at);
             if (!header || header->length > packet.size() - at || !accepts(*header))
                 return;
             append(packet.sliced(at, header->length), *header, timeUs);
@@ -133,7 +78,7 @@ public:
 
 private:
     SegmentAudio &m_audio;
-    std::optional<FrameHeader> m_first;
+    std::optional<AudioFrame> m_first;
     qint64 m_lastUs = 0;
     qint64 m_nextUs = 0;
 };
@@ -153,7 +98,7 @@ SegmentAudio demuxPacked(QByteArrayView segment)
         }
         if (rest.startsWith("ID3"))
             break; // a tag cut short or broken: what follows cannot be placed
-        const std::optional<FrameHeader> header = frameHeaderAt(segment, at);
+        const std::optional<AudioFrame> header = AudioFrame::at(segment, at);
         if (!header || !collector.accepts(*header)) {
             ++at; // not a frame: the stream resumes at the next one
             continue;
@@ -170,7 +115,7 @@ SegmentAudio demuxPacked(QByteArrayView segment)
 
 bool startsPacked(QByteArrayView segment)
 {
-    return segment.startsWith("ID3") || frameHeaderAt(segment, 0).has_value();
+    return segment.startsWith("ID3") || AudioFrame::at(segment, 0).has_value();
 }
 
 bool isTransportStream(QByteArrayView bytes)

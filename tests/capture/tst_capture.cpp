@@ -10,7 +10,7 @@
 #include <QTest>
 #include <QTimer>
 
-#include "capture/audioframe.h"
+#include "audio/audioframe.h"
 #include "capture/capture.h"
 #include "capture/nonsongtitles.h"
 #include "capture/oggsplitter.h"

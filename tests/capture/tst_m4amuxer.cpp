@@ -4,7 +4,7 @@
 #include <QProcess>
 #include <QTest>
 
-#include "capture/audioframe.h"
+#include "audio/audioframe.h"
 #include "capture/m4amuxer.h"
 #include "audiofixtures.h"
 #include "testmain.h"

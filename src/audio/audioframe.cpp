@@ -1,4 +1,4 @@
-#include "capture/audioframe.h"
+#include "audio/audioframe.h"
 
 #include <array>
 
