@@ -17,6 +17,7 @@
 #include <QLocale>
 #include <QScopedValueRollback>
 #include <QStringList>
+#include <QScrollBar>
 #include <QTextCursor>
 
 #include "capture/stationprobe.h"
@@ -352,6 +353,10 @@ void RecordingEditor::scrollLogToEnd()
     cursor.movePosition(QTextCursor::End);
     m_ui.log->setTextCursor(cursor);
     m_ui.log->ensureCursorVisible();
+    // The cursor's line may show with the bar a step short of the end, the
+    // last line cut, depending on the font's line height.
+    QScrollBar *const bar = m_ui.log->verticalScrollBar();
+    bar->setValue(bar->maximum());
 }
 
 // The bar follows the clock, so it moves every few seconds and shows the same
