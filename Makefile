@@ -37,24 +37,22 @@ bench: deps
 	cmake --build --preset release -j $(JOBS)
 	@echo "Benchmarks are in build-release/bin; see bench/README.md"
 
-# The demultiplexer, Ogg splitter, frame walker and HLS playlist fuzzers
-# (libFuzzer, clang, ASan+UBSan), a quarter of FUZZ_SECONDS each; what they find
-# beyond the seeds collects in build-fuzz/corpus, corpus-ogg, corpus-frames and
-# corpus-hls.
+# The demultiplexer, Ogg splitter, frame walker, HLS playlist and HLS segment
+# fuzzers (libFuzzer, clang, ASan+UBSan), a fifth of FUZZ_SECONDS each; what they
+# find beyond the seeds in fuzz/<corpus> collects in build-fuzz/<corpus>.
 FUZZ_SECONDS ?= 60
+FUZZERS := icydemuxer:corpus oggsplitter:corpus-ogg framewalker:corpus-frames \
+	hlsplaylist:corpus-hls segmentdemuxer:corpus-segments
 fuzz:
 	@sh scripts/install-deps.sh clang libclang-rt-14-dev
 	CXX=clang++ cmake -S fuzz -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build build-fuzz -j $(JOBS)
-	mkdir -p build-fuzz/corpus build-fuzz/corpus-ogg build-fuzz/corpus-frames build-fuzz/corpus-hls
-	./build-fuzz/fuzz_icydemuxer -max_total_time=$$(( ($(FUZZ_SECONDS) + 3) / 4 )) -timeout=10 \
-		build-fuzz/corpus fuzz/corpus
-	./build-fuzz/fuzz_oggsplitter -max_total_time=$$(( ($(FUZZ_SECONDS) + 3) / 4 )) -timeout=10 \
-		build-fuzz/corpus-ogg fuzz/corpus-ogg
-	./build-fuzz/fuzz_framewalker -max_total_time=$$(( ($(FUZZ_SECONDS) + 3) / 4 )) -timeout=10 \
-		build-fuzz/corpus-frames fuzz/corpus-frames
-	./build-fuzz/fuzz_hlsplaylist -max_total_time=$$(( ($(FUZZ_SECONDS) + 3) / 4 )) -timeout=10 \
-		build-fuzz/corpus-hls fuzz/corpus-hls
+	@for fuzzer in $(FUZZERS); do \
+		name=$${fuzzer%%:*}; corpus=$${fuzzer#*:}; mkdir -p build-fuzz/$$corpus; \
+		echo "fuzz_$$name"; \
+		./build-fuzz/fuzz_$$name -max_total_time=$$(( ($(FUZZ_SECONDS) + 4) / 5 )) -timeout=10 \
+			build-fuzz/$$corpus fuzz/$$corpus || exit 1; \
+	done
 
 format:
 	git ls-files '*.cpp' '*.h' | xargs clang-format -i
