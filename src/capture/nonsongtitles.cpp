@@ -1,5 +1,7 @@
 #include "capture/nonsongtitles.h"
 
+#include <optional>
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -43,7 +45,29 @@ QString withoutSlashes(QStringView text)
 
 } // namespace
 
+// Every capture reads the file as it begins. Its compiled patterns take some
+// 70 KB, so captures share one reading of the same text: copies of a
+// QRegularExpression share what it compiled.
 NonSongTitles NonSongTitles::fromText(QStringView text, QString *problem)
+{
+    struct Reading
+    {
+        QString text;
+        NonSongTitles titles;
+        QString problem;
+    };
+    thread_local std::optional<Reading> last;
+    if (!last || last->text != text) {
+        last.emplace();
+        last->text = text.toString();
+        last->titles = compile(text, &last->problem);
+    }
+    if (problem && !last->problem.isEmpty())
+        *problem = last->problem;
+    return last->titles;
+}
+
+NonSongTitles NonSongTitles::compile(QStringView text, QString *problem)
 {
     NonSongTitles titles;
     const QList<QStringView> lines = text.split(u'\n');
@@ -56,7 +80,7 @@ NonSongTitles NonSongTitles::fromText(QStringView text, QString *problem)
             QRegularExpression::CaseInsensitiveOption);
         if (pattern.isValid())
             titles.m_patterns.append(pattern);
-        else if (problem && problem->isEmpty())
+        else if (problem->isEmpty())
             *problem = QStringLiteral("%1, line %2: \u201c%3\u201d is not a pattern and is skipped")
                            .arg(path())
                            .arg(i + 1)

@@ -28,6 +28,7 @@ public:
 
 private:
     static NonSongTitles fromText(QStringView text, QString *problem = nullptr);
+    static NonSongTitles compile(QStringView text, QString *problem);
 
     QList<QRegularExpression> m_patterns;
 };
