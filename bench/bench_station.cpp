@@ -54,7 +54,7 @@ int main(int argc, char *argv[])
         QList<AudioFixtures::Song> songs;
         QList<QByteArray> titles;
         for (int i = 0; i < 20; ++i) {
-            songs.append({29});
+            songs.append(AudioFixtures::Song{29});
             titles.append("Bench Artist - Song " + QByteArray::number(i));
         }
         const QString kind = parser.value(hls);
