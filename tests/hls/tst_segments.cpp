@@ -80,6 +80,9 @@ private Q_SLOTS:
             u"X - Y"_s);
         row("timestamp only", tag(stamp), 66, {});
         row("footer", footed + "3DI" + footed.sliced(3, 7), 35, u"Foot"_s);
+        row("v2.3 extended header",
+            tag("\0\0\0\6"_ba + QByteArray(6, 0) + frame("TIT2", "\0Ext"_ba, 3), 3, 0x40), 34,
+            u"Ext"_s);
         row("v2.2", tag("TT2\0\0\4\0Old"_ba, 2), 20, {});
         row("frame past the end", tag(frame("TIT2", "\0Song"_ba).chopped(2)), 23, {});
         row("unsynchronised", tag("TIT2\0\0\0\4\0\0\0a\xff\0z"_ba, 3, char(0x80)), 25, u"aÿz"_s);
