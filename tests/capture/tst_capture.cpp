@@ -488,6 +488,13 @@ private Q_SLOTS:
         const QString ogg = serve(
             "/ogg", Route::page("HTTP/1.0 200 OK", "application/ogg", QByteArray(20000, 'x')));
         QTest::newRow("codec by name") << ogg << u"url: %1|codec: Ogg|titles: no"_s.arg(ogg);
+        Route lost =
+            Route::page("ICY 200 OK", "audio/mpeg", audio(0, 8192) + '\1' + "x"_ba.repeated(16));
+        lost.headerFields.append(qMakePair(QByteArray("icy-metaint"), QByteArray("8192")));
+        QTest::newRow("titles out of place")
+            << serve("/lost", lost)
+            << u"url: %1|codec: MP3|titles: yes|problem: The station's titles are not where it said they would be"_s
+                   .arg(m_station->url(u"/lost"_s));
         m_hls =
             std::make_unique<HlsStation>(*m_station, "/tryhls", HlsStation::Kind::TransportStream,
                                          HlsStation::Master | HlsStation::ExtinfTitles,
