@@ -190,17 +190,20 @@ void HlsStream::queueNewSegments(const HlsPlaylist &media)
         // Numbers far behind what was fetched: the station began again.
         log(QStringLiteral("The HLS playlist began again at segment %1").arg(first));
         next = liveStart(media);
-    } else if (first > next) {
-        log(QStringLiteral("Segments %1 to %2 left the HLS playlist before they were fetched: "
-                           "about %3 s of audio lost")
-                .arg(next)
-                .arg(first - 1)
-                .arg(seconds((first - next) * m_targetMs)));
-        next = first;
     }
     for (const HlsPlaylist::Segment &segment : media.segments) {
         if (segment.sequence < next)
             continue;
+        // Numbers skipped: segments gone before a reload saw them, or left
+        // out of the playlist (an address Skyvane does not fetch).
+        if (segment.sequence > next)
+            log(QStringLiteral("Segments %1 to %2 %3: about %4 s of audio lost")
+                    .arg(next)
+                    .arg(segment.sequence - 1)
+                    .arg(segment.sequence == first
+                             ? QStringLiteral("left the HLS playlist before they were fetched")
+                             : QStringLiteral("are missing from the HLS playlist"),
+                         seconds((segment.sequence - next) * m_targetMs)));
         m_queue.push_back(segment);
         next = segment.sequence + 1;
     }
