@@ -282,6 +282,7 @@ private Q_SLOTS:
         if (command == u"new"_s) // its station is the first thing to type
             QCOMPARE(m_window->focusWidget(), ctl(u"stationField"_s));
         QCOMPARE(ctl(u"emptyState"_s)->isHidden(), !m_window->list().isEmpty());
+        QCOMPARE(ctl<QLabel>(u"emptyState"_s)->alignment(), Qt::AlignCenter); // mid-overview
     }
 
     // Each shortcut presses its button. The window goes before the event loop
