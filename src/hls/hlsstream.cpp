@@ -23,6 +23,17 @@ std::chrono::milliseconds atLeast(std::chrono::milliseconds floor, qint64 ms)
     return std::max(floor, std::chrono::milliseconds(ms));
 }
 
+// An init section by its address and byte range: one file may hold several.
+QString initSectionKey(const HlsPlaylist::Segment &segment)
+{
+    if (!segment.mapRange)
+        return segment.map.toString();
+    return QStringLiteral("%1@%2+%3")
+        .arg(segment.map.toString())
+        .arg(segment.mapRange->offset)
+        .arg(segment.mapRange->length);
+}
+
 QString seconds(qint64 ms)
 {
     return QString::number(double(ms) / 1000.0, 'f', ms % 1000 == 0 ? 0 : 1);
@@ -251,7 +262,7 @@ void HlsStream::fetchNext()
         m_fetch.start(segment.key.uri, maxKeyBytes, atLeast(10s, m_targetMs));
         return;
     }
-    if (!segment.map.isEmpty() && segment.map != m_initUrl) {
+    if (!segment.map.isEmpty() && initSectionKey(segment) != m_initSectionKey) {
         m_fetching = Fetching::InitSection;
         std::optional<BodyFetch::Range> range;
         if (segment.mapRange)
@@ -300,7 +311,7 @@ void HlsStream::onBody(const QByteArray &body)
         m_keys.insert(segment.key.uri, body);
         break;
     case Fetching::InitSection:
-        m_initUrl = segment.map;
+        m_initSectionKey = initSectionKey(segment);
         m_initSection = body;
         break;
     case Fetching::Segment:

@@ -97,7 +97,7 @@ private:
     std::deque<HlsPlaylist::Segment> m_queue;
     bool m_endList = false;
     QHash<QUrl, QByteArray> m_keys;
-    QUrl m_initUrl;
+    QString m_initSectionKey; // which init section m_initSection is
     QByteArray m_initSection;
     std::optional<QString> m_lastTitle;
     QSet<QString> m_dateRangesSeen;
