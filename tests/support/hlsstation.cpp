@@ -76,7 +76,7 @@ HlsStation::HlsStation(StationSimulator &station, const QByteArray &path, Kind k
     double at = 0;
     for (qsizetype i = 0; i < bodies.size(); ++i) {
         const auto &[seconds, plain] = bodies[i];
-        // A title changes with the first segment that begins in its song's last half second.
+        // A title comes with the first segment that begins at most half a second before its song.
         const Segment segment{
             "s" + QByteArray::number(i) + ".seg", seconds,
             titles.value(qMin(qsizetype((at + 0.5) / songSeconds), titles.size() - 1))};
