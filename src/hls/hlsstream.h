@@ -21,8 +21,9 @@
 // audio frames with the titles where they begin. Nothing is written here;
 // the capture takes the audio as it takes a station's body.
 //
-// Signals come from the event loop. The receiver may stop() the stream from
-// any of them; nothing follows then.
+// Signals come from the event loop, but for failed() when start() finds the
+// first playlist unusable. The receiver may stop() the stream from any of
+// them; nothing follows then.
 class HlsStream : public QObject
 {
     Q_OBJECT
