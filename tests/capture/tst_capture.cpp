@@ -421,6 +421,10 @@ private Q_SLOTS:
             << u"HLS stream: fMP4 segments of AAC\nWriting data to B - Two.m4a"_s;
         QTest::newRow("stalled") << int(Kind::Packed) << int(HlsStation::Stall) << QString()
                                  << u"has not grown for 3 s\nConnection stalled, ending"_s;
+        QTest::newRow("playlist gone")
+            << int(Kind::Packed) << int(HlsStation::Gone) << QString()
+            << u"Could not reload the HLS playlist: the server answered HTTP 404\n"
+               u"has not grown for 3 s"_s;
         QTest::newRow("segments missed")
             << int(Kind::TransportStream) << int(HlsStation::Gap) << QString()
             << u"left the HLS playlist before they were fetched: about "_s;

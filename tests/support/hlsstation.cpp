@@ -166,8 +166,12 @@ void HlsStation::publish()
     // Gone from the playlist before a client reloading every second can see them.
     if (m_options & Gap && m_published == m_segments.size() / 3)
         m_published = qMin(m_published + window + 3, m_segments.size());
-    if (m_options & Stall && m_published >= m_segments.size() / 2)
+    if (m_options & (Stall | Gone) && m_published >= m_segments.size() / 2)
         m_clock.stop();
+    if (m_options & Gone && m_published >= m_segments.size() / 2) {
+        m_station.setRoute(m_path + "/live.m3u8", Route::page("HTTP/1.0 404 Not Found", "", ""));
+        return;
+    }
     m_station.setRoute(m_path + "/live.m3u8",
                        Route::page("HTTP/1.0 200 OK", "application/vnd.apple.mpegurl", playlist()));
 }

@@ -24,6 +24,7 @@ public:
         Master = 8,       // url() is a master playlist: a video variant and two audio ones
         Stall = 16,       // the playlist stops growing halfway, and never ends
         Gap = 32,         // three segments leave the playlist before they can be fetched
+        Gone = 64,        // the playlist answers 404 from halfway on
     };
 
     // `audio` is ADTS AAC; `titles[i]` is the title from second i * songSeconds on.
