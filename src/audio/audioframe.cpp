@@ -11,8 +11,7 @@ quint8 byteAt(QByteArrayView bytes, qsizetype at)
 
 std::optional<AudioFrame> adtsFrame(QByteArrayView bytes, qsizetype at)
 {
-    static constexpr std::array<int, 13> rates{96000, 88200, 64000, 48000, 44100, 32000, 24000,
-                                               22050, 16000, 12000, 11025, 8000,  7350};
+    const auto &rates = AudioFrame::adtsSampleRates;
     const int index = (byteAt(bytes, at + 2) >> 2) & 0xf;
     const qsizetype length = ((byteAt(bytes, at + 3) & 3) << 11) | (byteAt(bytes, at + 4) << 3) |
                              (byteAt(bytes, at + 5) >> 5);

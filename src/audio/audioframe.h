@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <optional>
 
 #include <QByteArrayView>
@@ -16,6 +17,11 @@ struct AudioFrame
     // MP3: bytes of its audio that lie in the frames before it (the bit
     // reservoir). A track that begins with such a frame loses that frame.
     int reservoirBytes = 0;
+
+    // ADTS's sampling frequency table, by index, as the AAC decoder
+    // configuration uses it too.
+    static constexpr std::array<int, 13> adtsSampleRates{
+        96000, 88200, 64000, 48000, 44100, 32000, 24000, 22050, 16000, 12000, 11025, 8000, 7350};
 
     // The frame whose header starts at `at`, if one does.
     static std::optional<AudioFrame> at(QByteArrayView bytes, qsizetype at);

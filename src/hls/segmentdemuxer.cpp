@@ -23,8 +23,7 @@ namespace {
 constexpr qsizetype tsPacketSize = 188;
 constexpr int ioBufferSize = 64 * 1024;
 constexpr qsizetype adtsHeaderSize = 7;
-constexpr std::array<int, 13> adtsRates{96000, 88200, 64000, 48000, 44100, 32000, 24000,
-                                        22050, 16000, 12000, 11025, 8000,  7350};
+constexpr const auto &adtsRates = AudioFrame::adtsSampleRates;
 
 quint8 byteAt(QByteArrayView bytes, qsizetype at)
 {
