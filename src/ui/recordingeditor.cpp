@@ -23,9 +23,9 @@
 #include "capture/stationprobe.h"
 #include "model/recording.h"
 #include "model/recordinglist.h"
+#include "model/savecheck.h"
 #include "values/recordingsettings.h"
 #include "platform/failures.h"
-#include "platform/stationurl.h"
 #include "platform/textscan.h"
 #include "ui/recordingsortmodel.h"
 #include "ui/recordingtablemodel.h"
@@ -207,16 +207,16 @@ bool RecordingEditor::save()
     if (!m_current)
         return false;
     const QString name = trim(m_ui.nameField->text());
-    const QString station = trim(m_ui.stationField->text());
     if (name != m_ui.nameField->text())
         m_ui.nameField->setText(name);
-    if (const std::optional<Problem> problem = check(name, station)) {
+    const RecordingSettings edited = editedSettings();
+    if (const std::optional<Problem> problem = check(edited)) {
         showProblem(*problem);
         return false;
     }
     showProblem({});
 
-    m_current->setSettings(editedSettings());
+    m_current->setSettings(edited);
     // A running capture plans its next start itself when it ends.
     if (!m_current->isCapturing())
         m_current->schedule();
@@ -251,27 +251,21 @@ RecordingSettings RecordingEditor::editedSettings() const
     return settings;
 }
 
-std::optional<RecordingEditor::Problem> RecordingEditor::check(const QString &name,
-                                                               const QString &station) const
+std::optional<RecordingEditor::Problem>
+RecordingEditor::check(const RecordingSettings &edited) const
 {
-    if (name.compare(m_current->name(), Qt::CaseInsensitive) != 0 && m_list.contains(name))
-        return Problem{
-            m_ui.nameField,
-            QStringLiteral("Another recording is already named \u201c%1\u201d.").arg(name)};
-    const QString example = QStringLiteral("such as http://example.com:8000/stream");
-    // "http://" alone is what a new recording starts with: nothing typed yet.
-    if (station.isEmpty() || QUrl(station).host().isEmpty())
-        return Problem{m_ui.stationField,
-                       QStringLiteral("Enter the station's web address, %1.").arg(example)};
-    if (const std::optional<QString> problem = StationUrl::problem(station))
-        return Problem{m_ui.stationField,
-                       QStringLiteral("This is not a station's address: %1. Enter a web "
-                                      "address, %2.")
-                           .arg(*problem, example)};
-    if (editedSettings().duration <= 0)
-        return Problem{m_ui.hourDuration,
-                       QStringLiteral("Choose how long to record: the duration is zero.")};
-    return std::nullopt;
+    const std::optional<SaveCheck::Problem> problem = SaveCheck::problem(m_list, m_current, edited);
+    if (!problem)
+        return std::nullopt;
+    switch (problem->field) {
+    case SaveCheck::Problem::Field::Name:
+        return Problem{m_ui.nameField, problem->message};
+    case SaveCheck::Problem::Field::Station:
+        return Problem{m_ui.stationField, problem->message};
+    case SaveCheck::Problem::Field::Duration:
+        break;
+    }
+    return Problem{m_ui.hourDuration, problem->message};
 }
 
 // Beside the fields, not in a dialog: the field is marked and focused, and the

@@ -89,7 +89,7 @@ private:
     };
 
     RecordingSettings editedSettings() const;
-    std::optional<Problem> check(const QString &name, const QString &station) const;
+    std::optional<Problem> check(const RecordingSettings &edited) const;
     void showProblem(const std::optional<Problem> &problem);
     void showNothing();
     void showTried(const ProbeReport &report);

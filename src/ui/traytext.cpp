@@ -3,7 +3,7 @@
 #include <QTextDocument>
 
 #include "ui/plaintext.h"
-#include "ui/relativetime.h"
+#include "model/relativetime.h"
 
 namespace TrayText {
 

@@ -129,6 +129,11 @@ void Field::assign(RecordingSettings &settings, const QVariant &value) const
         member);
 }
 
+std::optional<QVariant> Field::fromJson(const QJsonValue &value) const
+{
+    return fromJsonValue(member, value);
+}
+
 void Field::setValue(RecordingSettings &settings, const QVariant &value) const
 {
     if (value.typeId() != QMetaType::QString)
@@ -153,7 +158,7 @@ RecordingSettings RecordingSettings::fromJson(const QJsonObject &object)
 {
     RecordingSettings settings;
     for (const Field &field : table) {
-        const auto value = fromJsonValue(field.member, object.value(QLatin1String(field.key)));
+        const auto value = field.fromJson(object.value(QLatin1String(field.key)));
         if (value)
             field.assign(settings, *value);
     }

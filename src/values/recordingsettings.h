@@ -84,6 +84,8 @@ struct RecordingSettings
         void setValue(RecordingSettings &settings, const QVariant &value) const;
         // Takes a value as it is.
         void assign(RecordingSettings &settings, const QVariant &value) const;
+        // The value a JSON value stands for; none when it is of the wrong type.
+        std::optional<QVariant> fromJson(const QJsonValue &value) const;
     };
 
     // Every field at its default.

@@ -23,7 +23,7 @@
 #include "ui/closedecision.h"
 #include "ui/recordingsortmodel.h"
 #include "ui/recordingtablemodel.h"
-#include "ui/relativetime.h"
+#include "model/relativetime.h"
 #include "ui/savequestion.h"
 #include "ui/trayicon.h"
 #include "ui/traytext.h"

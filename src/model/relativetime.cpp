@@ -1,4 +1,4 @@
-#include "ui/relativetime.h"
+#include "model/relativetime.h"
 
 namespace RelativeTime {
 
