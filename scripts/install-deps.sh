@@ -5,7 +5,7 @@
 set -eu
 
 PACKAGES="build-essential cmake pkg-config qt6-base-dev libcurl4-openssl-dev libicu-dev libavcodec-dev \
-libavformat-dev libssl-dev liblua5.4-dev libtag1-dev libbenchmark-dev curl tzdata dbus-daemon ffmpeg openssl $*"
+libavformat-dev libssl-dev qt6-httpserver-dev qt6-websockets-dev libsodium-dev liblua5.4-dev libtag1-dev libbenchmark-dev curl tzdata dbus-daemon ffmpeg openssl $*"
 
 missing=""
 for pkg in $PACKAGES; do

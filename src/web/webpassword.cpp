@@ -1,0 +1,72 @@
+#include "web/webpassword.h"
+
+#include <sodium.h>
+
+#include <QFile>
+#include <QSettings>
+
+namespace {
+
+const QString hashKey = QStringLiteral("web/passwordHash");
+
+QSettings configuration()
+{
+    return QSettings(QStringLiteral("Skyvane"), QStringLiteral("Skyvane"));
+}
+
+// libsodium's "interactive" cost: about a tenth of a second and 64 MiB, which
+// a Raspberry Pi affords at each login and a guesser pays at each guess.
+constexpr unsigned long long opsLimit = crypto_pwhash_OPSLIMIT_INTERACTIVE;
+constexpr size_t memLimit = crypto_pwhash_MEMLIMIT_INTERACTIVE;
+
+} // namespace
+
+namespace WebPassword {
+
+QString configurationPath()
+{
+    return configuration().fileName();
+}
+
+std::optional<QByteArray> storedHash()
+{
+    const QByteArray stored = configuration().value(hashKey).toByteArray();
+    return stored.isEmpty() ? std::nullopt : std::optional(stored);
+}
+
+QString store(const QByteArray &password)
+{
+    const QByteArray hashed = hash(password);
+    if (hashed.isEmpty())
+        return QStringLiteral("the password could not be hashed (out of memory)");
+    QSettings settings = configuration();
+    settings.setValue(hashKey, hashed);
+    settings.sync();
+    if (settings.status() != QSettings::NoError)
+        return QStringLiteral("%1 cannot be written").arg(settings.fileName());
+    // Rewrites keep the file's permissions, so this holds from now on.
+    if (!QFile::setPermissions(settings.fileName(), QFile::ReadOwner | QFile::WriteOwner))
+        return QStringLiteral("%1 cannot be made private to its owner").arg(settings.fileName());
+    return {};
+}
+
+QByteArray hash(const QByteArray &password)
+{
+    if (sodium_init() < 0)
+        return {};
+    char text[crypto_pwhash_STRBYTES];
+    if (crypto_pwhash_str(text, password.constData(), size_t(password.size()), opsLimit,
+                          memLimit) != 0)
+        return {};
+    return QByteArray(text);
+}
+
+bool matches(const QByteArray &hash, const QByteArray &password)
+{
+    if (sodium_init() < 0 || hash.size() >= crypto_pwhash_STRBYTES)
+        return false;
+    return crypto_pwhash_str_verify(hash.constData(), password.constData(),
+                                    size_t(password.size())) == 0;
+}
+
+} // namespace WebPassword
