@@ -20,7 +20,11 @@ build: deps build/CMakeCache.txt
 run: build
 	./build/bin/skyvane
 
+# The web page's test drives Debian's Chromium through its WebDriver.
+BROWSER_PACKAGES := chromium chromium-driver python3-selenium
+
 test: build
+	@sh scripts/install-deps.sh $(BROWSER_PACKAGES)
 	ctest --preset default -j $(JOBS)
 
 build-sanitize/CMakeCache.txt: | deps
@@ -30,6 +34,7 @@ build-sanitize: deps build-sanitize/CMakeCache.txt
 	cmake --build --preset sanitize -j $(JOBS)
 
 test-sanitize: build-sanitize
+	@sh scripts/install-deps.sh $(BROWSER_PACKAGES)
 	ctest --preset sanitize -j $(JOBS)
 
 bench: deps

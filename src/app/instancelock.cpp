@@ -54,15 +54,6 @@ QString serverNameFor(const QString &listPath)
     return folder + QStringLiteral("/skyvane-") + QString::fromLatin1(hash.toHex().left(16));
 }
 
-// Whether the process at the socket's other end runs as this user.
-bool peerIsUser(qintptr socket)
-{
-    ucred peer{};
-    socklen_t size = sizeof peer;
-    return ::getsockopt(int(socket), SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 &&
-           peer.uid == ::geteuid();
-}
-
 // Only for the message a later start gives: a failed write changes nothing.
 bool nameHolder(int fd)
 {
@@ -212,6 +203,19 @@ bool InstanceLock::askHolderToShow() const
         QThread::msleep(askIntervalMs);
     }
     return false;
+}
+
+QString InstanceLock::serverName(const QString &listPath)
+{
+    return serverNameFor(listPath);
+}
+
+bool InstanceLock::peerIsUser(qintptr socket)
+{
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    return ::getsockopt(int(socket), SOL_SOCKET, SO_PEERCRED, &peer, &size) == 0 &&
+           peer.uid == ::geteuid();
 }
 
 bool InstanceLock::makePrivateFolder(const QString &path)

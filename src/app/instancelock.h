@@ -42,6 +42,12 @@ public:
     // come forward. False when no window answers (the holder runs headless).
     bool askHolderToShow() const;
 
+    // The local socket's name for the list, in a folder only the user may
+    // enter; empty when there is no such folder.
+    static QString serverName(const QString &listPath);
+    // Whether the process at the local socket's other end runs as this user.
+    static bool peerIsUser(qintptr socket);
+
     // Makes the folder, 0700, when it is missing. True when it is a folder (not
     // a link) of this user's that no one else may enter: only there can no other
     // user take the socket's name first.

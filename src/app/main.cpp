@@ -11,17 +11,21 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QIcon>
+#include <QTextStream>
 
 #include "app/directorysearchcommand.h"
 #include "app/headlessrunner.h"
 #include "app/probecommand.h"
 #include "app/instancelock.h"
+#include "app/listcommand.h"
 #include "app/terminationsignals.h"
 #include "directory/directoryclient.h"
 #include "handoff/handoffqueue.h"
 #include "platform/descriptorlimit.h"
 #include "ui/alerts.h"
 #include "ui/mainwindow.h"
+#include "web/webpassword.h"
+#include "web/webrequest.h"
 
 namespace {
 
@@ -56,6 +60,48 @@ void describe(QCommandLineParser &parser)
         QStringLiteral("probe"),
         QStringLiteral("Try a station for up to ten seconds and print what it sends."),
         QStringLiteral("url")));
+    parser.addOption(QCommandLineOption(
+        QStringLiteral("web-ui"),
+        QStringLiteral("With --headless: serve a web page to manage the recordings, on "
+                       "127.0.0.1 unless an address is given."),
+        QStringLiteral("[address:]port")));
+    parser.addOption(QCommandLineOption(
+        QStringLiteral("set-web-password"),
+        QStringLiteral("Read the web page's password from one line of standard input.")));
+    parser.addOption(QCommandLineOption(
+        QStringLiteral("list"),
+        QStringLiteral("Print every recording: name, next start, state, last result.")));
+    parser.addOption(QCommandLineOption(
+        QStringLiteral("add"),
+        QStringLiteral("Add a recording of the station URL: skyvane --add NAME URL --at HH:MM "
+                       "--for MINUTES [--days mon,tue,...|--daily|--once] [--split]."),
+        QStringLiteral("name")));
+    parser.addOption(QCommandLineOption(QStringLiteral("at"),
+                                        QStringLiteral("With --add: the start time."),
+                                        QStringLiteral("HH:MM")));
+    parser.addOption(QCommandLineOption(QStringLiteral("for"),
+                                        QStringLiteral("With --add: the minutes to record."),
+                                        QStringLiteral("minutes")));
+    parser.addOption(QCommandLineOption(QStringLiteral("days"),
+                                        QStringLiteral("With --add: the weekdays to record on."),
+                                        QStringLiteral("mon,tue,...")));
+    parser.addOption(QCommandLineOption(
+        QStringLiteral("daily"), QStringLiteral("With --add: record every day (the default).")));
+    parser.addOption(QCommandLineOption(
+        QStringLiteral("once"), QStringLiteral("With --add: record once, then turn the day off.")));
+    parser.addOption(QCommandLineOption(QStringLiteral("split"),
+                                        QStringLiteral("With --add: one file per song.")));
+    parser.addOption(QCommandLineOption(QStringLiteral("remove"),
+                                        QStringLiteral("Delete the recording of that name."),
+                                        QStringLiteral("name")));
+    parser.addOption(
+        QCommandLineOption(QStringLiteral("now"),
+                           QStringLiteral("Start the recording of that name now (in the "
+                                          "running headless Skyvane)."),
+                           QStringLiteral("name")));
+    parser.addOption(QCommandLineOption(QStringLiteral("stop"),
+                                        QStringLiteral("Stop the recording of that name."),
+                                        QStringLiteral("name")));
     parser.addOption(
         QCommandLineOption(QStringLiteral("directory"),
                            QStringLiteral("The radio directory's address (default %1).")
@@ -87,13 +133,28 @@ int endHandoffs(int result)
     std::quick_exit(result);
 }
 
-int runHeadless()
+int runHeadless(const QCommandLineParser &parser)
 {
     int result = 0;
     {
         HeadlessRunner runner;
-        if (!runner.start())
+        const bool webPage = parser.isSet(QStringLiteral("web-ui"));
+        if (!runner.start(webPage))
             return 1;
+        if (webPage) {
+            const auto where =
+                WebRequest::parseListenAddress(parser.value(QStringLiteral("web-ui")));
+            QString failure = std::holds_alternative<QString>(where)
+                                  ? std::get<QString>(where)
+                                  : runner.serveWebPage(std::get<WebRequest::ListenAddress>(where),
+                                                        directoryOption(parser).value_or(
+                                                            DirectoryClient::defaultBaseUrl()));
+            if (!failure.isEmpty()) {
+                std::fprintf(stderr, "skyvane: %s\n", qUtf8Printable(failure));
+                runner.shutDown();
+                return endHandoffs(1);
+            }
+        }
         result = QCoreApplication::exec();
     } // quitting has stored the list (HeadlessRunner::shutDown)
     return endHandoffs(result);
@@ -172,6 +233,25 @@ int leaveUnlocked(const InstanceLock &lock, bool headless)
                   headless);
 }
 
+// One line of standard input, so that the password is in no command line
+// nor shell history.
+int setWebPassword()
+{
+    QTextStream input(stdin);
+    const QString password = input.readLine();
+    if (password.size() < 8) {
+        std::fprintf(stderr, "skyvane: type the web page's password, of 8 characters or more, "
+                             "on one line of standard input.\n");
+        return 1;
+    }
+    if (const QString failure = WebPassword::store(password.toUtf8()); !failure.isEmpty()) {
+        std::fprintf(stderr, "skyvane: the password is not set: %s.\n", qUtf8Printable(failure));
+        return 1;
+    }
+    std::printf("The web page's password is set; restart a running headless Skyvane to use it.\n");
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -182,8 +262,10 @@ int main(int argc, char *argv[])
     std::signal(SIGXFSZ, SIG_IGN);
     // Without a window Skyvane needs no display at all, as on a server.
     const bool headless = hasArgument(argc, argv, {"--headless"});
-    const bool answerOnly = hasArgument(
-        argc, argv, {"-h", "--help", "--help-all", "-?", "-v", "--version", "--search", "--probe"});
+    const bool answerOnly =
+        hasArgument(argc, argv,
+                    {"-h", "--help", "--help-all", "-?", "-v", "--version", "--search", "--probe",
+                     "--set-web-password", "--list", "--add", "--remove", "--now", "--stop"});
     std::unique_ptr<QCoreApplication> app;
     if (headless || answerOnly)
         app = std::make_unique<QCoreApplication>(argc, argv);
@@ -203,6 +285,12 @@ int main(int argc, char *argv[])
             parser.value(QStringLiteral("search")),
             directoryOption(parser).value_or(DirectoryClient::defaultBaseUrl()));
 
+    if (parser.isSet(QStringLiteral("set-web-password")))
+        return setWebPassword();
+    // These take the lock themselves, or hand the change to the list's holder.
+    if (ListCommand::isAsked(parser))
+        return ListCommand::run(parser);
+
     // Before the list is read: what another copy holds is not ours to read.
     InstanceLock lock(RecordingList::filePath());
     switch (lock.tryLock()) {
@@ -214,6 +302,6 @@ int main(int argc, char *argv[])
         break;
     }
     if (headless)
-        return runHeadless();
+        return runHeadless(parser);
     return runWindow(lock, parser.isSet(QStringLiteral("minimized")), directoryOption(parser));
 }
