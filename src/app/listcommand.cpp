@@ -101,8 +101,9 @@ void print(FILE *stream, const QString &text)
 }
 
 // One recording a line: name, next start, state and last result, as the
-// window's overview says them, apart by tabs; a tab or line break in a name
-// is shown escaped, so that every line stays one recording.
+// window's overview says them, apart by tabs. A tab in a name becomes a
+// space and other controls escapes, so that every line stays one recording
+// of four columns that cannot steer the terminal.
 void printList(const QJsonArray &recordings)
 {
     for (const QJsonValue &value : recordings) {
@@ -112,7 +113,7 @@ void printList(const QJsonArray &recordings)
         for (const char *key : {"nextStart", "state", "lastResult"})
             columns.append(overview.value(QLatin1String(key)).toString());
         for (QString &column : columns)
-            column = TextScan::escapeControls(column);
+            column = TextScan::escapeControls(column.replace(u'\t', u' '));
         print(stdout, columns.join(u'\t'));
     }
 }

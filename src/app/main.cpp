@@ -135,25 +135,29 @@ int endHandoffs(int result)
 
 int runHeadless(const QCommandLineParser &parser)
 {
+    // A wrong address is told before any recording is planned.
+    std::optional<WebRequest::ListenAddress> webPage;
+    if (parser.isSet(QStringLiteral("web-ui"))) {
+        auto where = WebRequest::parseListenAddress(parser.value(QStringLiteral("web-ui")));
+        if (const QString *wrong = std::get_if<QString>(&where)) {
+            std::fprintf(stderr, "skyvane: %s\n", qUtf8Printable(*wrong));
+            return 1;
+        }
+        webPage = std::get<WebRequest::ListenAddress>(where);
+    }
     int result = 0;
     {
         HeadlessRunner runner;
-        const bool webPage = parser.isSet(QStringLiteral("web-ui"));
-        if (!runner.start(webPage))
+        if (!runner.start(webPage.has_value()))
             return 1;
-        if (webPage) {
-            const auto where =
-                WebRequest::parseListenAddress(parser.value(QStringLiteral("web-ui")));
-            QString failure = std::holds_alternative<QString>(where)
-                                  ? std::get<QString>(where)
-                                  : runner.serveWebPage(std::get<WebRequest::ListenAddress>(where),
-                                                        directoryOption(parser).value_or(
-                                                            DirectoryClient::defaultBaseUrl()));
-            if (!failure.isEmpty()) {
-                std::fprintf(stderr, "skyvane: %s\n", qUtf8Printable(failure));
-                runner.shutDown();
-                return endHandoffs(1);
-            }
+        const QString failure =
+            webPage ? runner.serveWebPage(*webPage, directoryOption(parser).value_or(
+                                                        DirectoryClient::defaultBaseUrl()))
+                    : QString();
+        if (!failure.isEmpty()) {
+            std::fprintf(stderr, "skyvane: %s\n", qUtf8Printable(failure));
+            runner.shutDown();
+            return endHandoffs(1);
         }
         result = QCoreApplication::exec();
     } // quitting has stored the list (HeadlessRunner::shutDown)

@@ -30,7 +30,7 @@ QString configurationPath()
 
 std::optional<QByteArray> storedHash()
 {
-    const QByteArray stored = configuration().value(hashKey).toByteArray();
+    const QByteArray stored = configuration().value(hashKey).toString().toLatin1();
     return stored.isEmpty() ? std::nullopt : std::optional(stored);
 }
 
@@ -40,7 +40,7 @@ QString store(const QByteArray &password)
     if (hashed.isEmpty())
         return QStringLiteral("the password could not be hashed (out of memory)");
     QSettings settings = configuration();
-    settings.setValue(hashKey, hashed);
+    settings.setValue(hashKey, QString::fromLatin1(hashed));
     settings.sync();
     if (settings.status() != QSettings::NoError)
         return QStringLiteral("%1 cannot be written").arg(settings.fileName());

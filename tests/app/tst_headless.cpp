@@ -65,6 +65,20 @@ void start(QProcess &skyvane, const QStringList &arguments)
     skyvane.start(QStringLiteral(SKYVANE_BINARY), arguments);
 }
 
+// Skyvane run to its end with these arguments (and standard input): its exit
+// code, then what it printed to standard output and to standard error.
+QString runToEnd(const QStringList &arguments, const QByteArray &input = {})
+{
+    QProcess skyvane;
+    start(skyvane, arguments);
+    skyvane.write(input);
+    skyvane.closeWriteChannel();
+    if (!skyvane.waitForFinished(20000))
+        return u"did not end"_s;
+    return QString::number(skyvane.exitCode()) + u' ' +
+           QString::fromUtf8(skyvane.readAllStandardOutput() + skyvane.readAllStandardError());
+}
+
 // The list's lock, against what was left at its path.
 using Outcome = InstanceLock::Outcome;
 enum class Made { Nothing, File, Link, Folder, Fifo };
@@ -190,6 +204,82 @@ private Q_SLOTS:
                 output.count("Idle: ") == 1);
         QCOMPARE(output.count("Due Now: Next recording is at "), 2); // and again after the end
         QCOMPARE(tracks.entryList({u"Due Now_*"_s}, QDir::Files).size(), fileLimit > 0 ? 0 : 1);
+    }
+
+    // The list from a terminal: with no Skyvane running, each command changes
+    // the file itself; with one running headless, it hands the change over
+    // and the running copy stores it. What the editor's Save refuses, these
+    // refuse, each in one sentence and a non-zero exit.
+    void changesTheListFromATerminal()
+    {
+        QFile::remove(listPath());
+        const QStringList add{u"--add"_s, u"Night\tOwl"_s, u"http://127.0.0.1:9/x"_s,
+                              u"--at"_s,  u"23:15"_s,      u"--for"_s,
+                              u"45"_s};
+        QVERIFY(runToEnd(add + QStringList{u"--days"_s, u"sat,Sunday"_s, u"--split"_s})
+                    .startsWith(u"0 Added \u201cNight\tOwl\u201d; next start: "_s));
+        const QByteArray stored = fileContents(listPath());
+        QVERIFY2(
+            stored.contains("\"days\": [\n            0,\n            0,\n            0,\n"
+                            "            0,\n            0,\n            1,\n            1\n") &&
+                stored.contains("\"startTime\": 1395") && stored.contains("\"splitSongs\": true"),
+            stored.constData());
+        for (const auto &[arguments, told] : std::initializer_list<std::pair<QStringList, QString>>{
+                 {add,
+                  u"1 skyvane: Another recording is already named \u201cNight\tOwl\u201d.\n"_s},
+                 {{u"--add"_s, u"A"_s, u"http://x/"_s, u"--at"_s, u"24:00"_s, u"--for"_s, u"5"_s},
+                  u"2 skyvane: --at takes the start time as HH:MM, such as 07:30.\n"_s},
+                 {{u"--add"_s, u"A"_s, u"http://x/"_s, u"--at"_s, u"7:00"_s, u"--for"_s, u"5"_s,
+                   u"--days"_s, u"mon,xyz"_s},
+                  u"2 skyvane: --days takes weekdays such as mon,tue,fri.\n"_s},
+                 {{u"--add"_s, u"A"_s, u"--at"_s, u"7:00"_s, u"--for"_s, u"5"_s},
+                  u"2 skyvane: --add takes the name and then the station's address"_s},
+                 {{u"--remove"_s, u"Nobody"_s}, u"1 skyvane: There is no recording named "_s},
+                 {{u"--now"_s, u"night\towl"_s}, u"1 skyvane: No Skyvane runs on the list"_s},
+                 {{u"--list"_s, u"--stop"_s, u"x"_s}, u"2 skyvane: Give one of "_s},
+                 {{u"--list"_s}, u"0 Night Owl\tSat 23:15\tScheduled\t\n"_s}}) {
+            QVERIFY2(runToEnd(arguments).startsWith(told), qPrintable(runToEnd(arguments)));
+        }
+        QCOMPARE(fileContents(listPath()), stored);
+
+        StationSimulator station;
+        QSignalSpy asked(&station, &StationSimulator::requestReceived);
+        QVERIFY(writeDueList(station));
+        QProcess holder;
+        start(holder, headless);
+        QVERIFY(asked.wait(20000));
+        QVERIFY(runToEnd(add).startsWith(u"0 Added "_s));
+        QVERIFY(runToEnd({u"--remove"_s, u"idle"_s}).startsWith(u"0 Deleted \u201cidle\u201d"_s));
+        const QString listed = runToEnd({u"--list"_s});
+        QVERIFY2(listed.startsWith(u"0 Due Now\tends in "_s) && listed.contains(u"\nNight Owl\t"_s),
+                 qPrintable(listed));
+        QVERIFY(runToEnd({u"--stop"_s, u"Due Now"_s})
+                    .startsWith(u"0 \u201cDue Now\u201d is stopped."_s));
+        QTRY_VERIFY_WITH_TIMEOUT(runToEnd({u"--list"_s}).startsWith(u"0 Due Now\t"_s) &&
+                                     !runToEnd({u"--list"_s}).contains(u"ends in"_s),
+                                 20000);
+        ::kill(pid_t(holder.processId()), SIGTERM);
+        QVERIFY(holder.waitForFinished(10000));
+        const QByteArray kept = fileContents(listPath());
+        QVERIFY(kept.contains("Night\\tOwl") && !kept.contains("\"Idle\""));
+        QVERIFY(holder.readAllStandardOutput().contains("Due Now: Stopped by user\n"));
+    }
+
+    // Only a slow hash reaches the configuration file, which only its owner may read.
+    void setsTheWebPassword()
+    {
+        QVERIFY(runToEnd({u"--set-web-password"_s}, "short\n").startsWith(u"1 skyvane: "_s));
+        QVERIFY(runToEnd({u"--set-web-password"_s}, "correct horse battery\n").startsWith(u"0 "_s));
+        const QString config =
+            QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+            u"/Skyvane/Skyvane.conf"_s;
+        QVERIFY(fileContents(config).contains("passwordHash=\"$argon2id$"));
+        QVERIFY(!fileContents(config).contains("horse"));
+        struct stat status = {};
+        QVERIFY(::stat(QFile::encodeName(config).constData(), &status) == 0);
+        QCOMPARE(status.st_mode & 0777, 0600u);
+        QVERIFY(runToEnd({u"--headless"_s, u"--web-ui"_s, u"0.0.0.0:99999"_s})
+                    .startsWith(u"1 skyvane: \u201c0.0.0.0:99999\u201d is not a port"_s));
     }
 
     // A directory search and Try from a terminal, against a directory and a
