@@ -11,11 +11,11 @@
 #include <QCoreApplication>
 #include <QGuiApplication>
 #include <QIcon>
-#include <QTextStream>
 
 #include "app/directorysearchcommand.h"
 #include "app/headlessrunner.h"
 #include "app/probecommand.h"
+#include "app/webpasswordcommand.h"
 #include "app/instancelock.h"
 #include "app/listcommand.h"
 #include "app/terminationsignals.h"
@@ -24,7 +24,6 @@
 #include "platform/descriptorlimit.h"
 #include "ui/alerts.h"
 #include "ui/mainwindow.h"
-#include "web/webpassword.h"
 #include "web/webrequest.h"
 
 namespace {
@@ -237,25 +236,6 @@ int leaveUnlocked(const InstanceLock &lock, bool headless)
                   headless);
 }
 
-// One line of standard input, so that the password is in no command line
-// nor shell history.
-int setWebPassword()
-{
-    QTextStream input(stdin);
-    const QString password = input.readLine();
-    if (password.size() < 8) {
-        std::fprintf(stderr, "skyvane: type the web page's password, of 8 characters or more, "
-                             "on one line of standard input.\n");
-        return 1;
-    }
-    if (const QString failure = WebPassword::store(password.toUtf8()); !failure.isEmpty()) {
-        std::fprintf(stderr, "skyvane: the password is not set: %s.\n", qUtf8Printable(failure));
-        return 1;
-    }
-    std::printf("The web page's password is set; restart a running headless Skyvane to use it.\n");
-    return 0;
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -290,7 +270,7 @@ int main(int argc, char *argv[])
             directoryOption(parser).value_or(DirectoryClient::defaultBaseUrl()));
 
     if (parser.isSet(QStringLiteral("set-web-password")))
-        return setWebPassword();
+        return runSetWebPassword();
     // These take the lock themselves, or hand the change to the list's holder.
     if (ListCommand::isAsked(parser))
         return ListCommand::run(parser);

@@ -2,7 +2,9 @@
 
 #include <sodium.h>
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSettings>
 
 namespace {
@@ -40,13 +42,17 @@ QString store(const QByteArray &password)
     if (hashed.isEmpty())
         return QStringLiteral("the password could not be hashed (out of memory)");
     QSettings settings = configuration();
+    // Made private before the hash is in it; rewrites keep the file's permissions.
+    QFile file(settings.fileName());
+    if (!file.exists() && QDir().mkpath(QFileInfo(file).absolutePath()) &&
+        file.open(QIODevice::WriteOnly | QIODevice::NewOnly))
+        file.close();
+    if (!file.setPermissions(QFile::ReadOwner | QFile::WriteOwner))
+        return QStringLiteral("%1 cannot be made private to its owner").arg(settings.fileName());
     settings.setValue(hashKey, QString::fromLatin1(hashed));
     settings.sync();
     if (settings.status() != QSettings::NoError)
         return QStringLiteral("%1 cannot be written").arg(settings.fileName());
-    // Rewrites keep the file's permissions, so this holds from now on.
-    if (!QFile::setPermissions(settings.fileName(), QFile::ReadOwner | QFile::WriteOwner))
-        return QStringLiteral("%1 cannot be made private to its owner").arg(settings.fileName());
     return {};
 }
 

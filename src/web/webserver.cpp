@@ -119,7 +119,8 @@ void WebServer::handleApi(const QHttpServerRequest &request, QTcpSocket *socket,
     if (path == QLatin1String("logout") && request.method() == Method::Post) {
         m_sessions.close(WebRequest::sessionToken(WebRequest::header(request.headers(), "Cookie")));
         return reply(request, socket, {204, {}},
-                     WebRequest::sessionCookie.toByteArray() + "=; Max-Age=0");
+                     WebRequest::sessionCookie.toByteArray() +
+                         "=; Path=/; Max-Age=0; HttpOnly; SameSite=Strict");
     }
     if (path == QLatin1String("directory") && request.method() == Method::Get)
         return search(request, socket);
