@@ -246,10 +246,10 @@ int main(int argc, char *argv[])
     std::signal(SIGXFSZ, SIG_IGN);
     // Without a window Skyvane needs no display at all, as on a server.
     const bool headless = hasArgument(argc, argv, {"--headless"});
-    const bool answerOnly =
-        hasArgument(argc, argv,
-                    {"-h", "--help", "--help-all", "-?", "-v", "--version", "--search", "--probe",
-                     "--set-web-password", "--list", "--add", "--remove", "--now", "--stop"});
+    const bool answerOnly = hasArgument(argc, argv,
+                                        {"-h", "--help", "--help-all", "-?", "-v", "--version",
+                                         "--search", "--probe", "--set-web-password", "--list",
+                                         "--add", "--remove", "--now", "--stop", "--web-ui"});
     std::unique_ptr<QCoreApplication> app;
     if (headless || answerOnly)
         app = std::make_unique<QCoreApplication>(argc, argv);
@@ -274,6 +274,12 @@ int main(int argc, char *argv[])
     // These take the lock themselves, or hand the change to the list's holder.
     if (ListCommand::isAsked(parser))
         return ListCommand::run(parser);
+
+    if (!headless && parser.isSet(QStringLiteral("web-ui"))) {
+        std::fprintf(stderr, "skyvane: --web-ui serves the page of a Skyvane without a window: "
+                             "add --headless.\n");
+        return 2;
+    }
 
     // Before the list is read: what another copy holds is not ours to read.
     InstanceLock lock(RecordingList::filePath());
