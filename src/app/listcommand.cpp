@@ -241,8 +241,9 @@ int run(const QCommandLineParser &parser)
     }
     if (const std::optional<QJsonObject> answer = CommandChannel::ask(listPath, request))
         return printAnswer(*answer);
-    print(stderr, QStringLiteral("skyvane: Skyvane's window holds the list %1; make the change "
-                                 "there.")
+    // A window takes changes in its editor only; a headless copy always listens.
+    print(stderr, QStringLiteral("skyvane: The Skyvane that holds the list %1 takes no commands; "
+                                 "make the change in its window.")
                       .arg(listPath));
     return 1;
 }

@@ -138,6 +138,8 @@ private Q_SLOTS:
         row("empty list", {}, headless, 1, u"skyvane: no recordings in %1; "_s);
         row("window, then window; SIGINT", u"window"_s, {}, 0, {}, SIGINT);
         row("window, then headless; SIGTERM", u"window"_s, headless, 1, held + u'\n', SIGTERM);
+        row("window, then a change from the terminal", u"window"_s, {u"--remove"_s, u"Idle"_s}, 1,
+            u"skyvane: The Skyvane that holds the list %1 takes no commands"_s, SIGTERM);
         row("headless, then window; SIGHUP", u"headless"_s, {}, 1,
             held + u" without a window; end it to open the window\n"_s, SIGHUP, -1,
             {"Due Now: Got shoutcast data: StreamTitle='Band \\x1B]0;x\\x07- Song\\x0D\\u0085"
