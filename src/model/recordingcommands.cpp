@@ -62,6 +62,8 @@ QJsonObject RecordingCommands::describe(int index, const QDateTime &now) const
     // The log can hold 16000 characters a recording: it is asked for on its own.
     QJsonObject object = recording.toJson();
     object.remove(QStringLiteral("log"));
+    if (!object.contains(QStringLiteral("lastOutcome")))
+        object.insert(QStringLiteral("lastOutcome"), QJsonValue());
     object.insert(QStringLiteral("state"), stateKey(recording.state()));
     const QDateTime next = recording.nextStart();
     object.insert(QStringLiteral("nextStart"),

@@ -264,6 +264,7 @@ private Q_SLOTS:
         QCOMPARE(added.json()[u"state"_s].toString(), u"Scheduled"_s);
         QCOMPARE(added.json()[u"overview"_s][u"days"_s].toString(), u"Every day"_s);
         QVERIFY(!added.json().toObject().contains(u"log"_s));
+        QVERIFY(added.json().toObject().value(u"lastOutcome"_s).isNull());
         m_list->flushStores();
         QVERIFY(fileContents(RecordingList::filePath()).contains("onerror=alert(1)"));
 
@@ -299,6 +300,7 @@ private Q_SLOTS:
         QCOMPARE(send("POST", "/api/recordings/1/now").status, 409);
         QCOMPARE(send("POST", "/api/recordings/1/stop").status, 200);
         QTRY_VERIFY_WITH_TIMEOUT(!m_list->at(1)->isCapturing(), 10000);
+        QVERIFY(send("GET", "/api/recordings").json()[1][u"lastOutcome"_s].isObject());
         QVERIFY(send("GET", "/api/recordings/1/log")
                     .json()[u"log"_s]
                     .toString()
