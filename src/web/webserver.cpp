@@ -148,8 +148,11 @@ void WebServer::logIn(const QHttpServerRequest &request, QTcpSocket *socket)
     if (password.isString() &&
         WebPassword::matches(*m_passwordHash, password.toString().toUtf8())) {
         m_guard.succeeded(address);
-        const QByteArray cookie = WebRequest::sessionCookie.toByteArray() + '=' +
-                                  m_sessions.open(now) + "; Path=/; HttpOnly; SameSite=Strict";
+        QByteArray cookie = WebRequest::sessionCookie.toByteArray() + '=' + m_sessions.open(now) +
+                            "; Path=/; HttpOnly; SameSite=Strict";
+        // Behind a reverse proxy with TLS the browser speaks https: the cookie stays there.
+        if (WebRequest::header(request.headers(), "Origin").startsWith("https:"))
+            cookie += "; Secure";
         return reply(request, socket, {204, {}}, cookie);
     }
     m_guard.failed(address, now);

@@ -202,6 +202,9 @@ private Q_SLOTS:
         QVERIFY(in.head.contains("; Path=/; HttpOnly; SameSite=Strict"));
         QCOMPARE(send("GET", "/api/recordings").json(), QJsonValue(QJsonArray()));
         QCOMPARE(send("POST", "/api/logout").status, 204);
+        const QByteArray secure = "Origin: https://" + origin().mid(7);
+        QVERIFY(send("POST", "/api/login", "{\"password\": \"" + password + "\"}", {secure})
+                    .head.contains("; SameSite=Strict; Secure"));
         QCOMPARE(send("GET", "/api/recordings").status, 401);
         m_cookie = "skyvane_session=" + QByteArray(64, 'a');
         QCOMPARE(send("GET", "/api/recordings").status, 401);
