@@ -85,10 +85,11 @@ std::variant<QJsonObject, QString> addRequest(const QCommandLineParser &parser,
         QJsonArray days{0, 0, 0, 0, 0, 0, 0};
         days[day.dayOfWeek() - 1] = 1;
         fields.insert(QStringLiteral("days"), days);
-    } else {
-        // Without days a recording would never start.
-        fields.insert(QStringLiteral("daily"), true);
     }
+    // Without days a recording would never start: every day, then.
+    const bool daily =
+        parser.isSet(QStringLiteral("daily")) || (!parser.isSet(QStringLiteral("days")) && !once);
+    fields.insert(QStringLiteral("daily"), daily);
     fields.insert(QStringLiteral("once"), once);
     return QJsonObject{{QStringLiteral("command"), QStringLiteral("add")},
                        {QStringLiteral("fields"), fields}};
@@ -172,6 +173,10 @@ std::variant<QJsonObject, QString> request(const QCommandLineParser &parser, con
         return QJsonObject{{QStringLiteral("command"), QStringLiteral("list")}};
     if (parser.isSet(QStringLiteral("add")))
         return addRequest(parser, now);
+    // `--remove Morning Show` must not delete a recording named "Morning".
+    if (!parser.positionalArguments().isEmpty())
+        return QStringLiteral("Put a name of several words in quotes, such as --remove "
+                              "\"Morning Show\".");
     for (const QString &command : commandNames) {
         if (parser.isSet(command))
             return QJsonObject{{QStringLiteral("command"), command},

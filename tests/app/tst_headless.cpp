@@ -237,6 +237,7 @@ private Q_SLOTS:
                  {{u"--add"_s, u"A"_s, u"--at"_s, u"7:00"_s, u"--for"_s, u"5"_s},
                   u"2 skyvane: --add takes the name and then the station's address"_s},
                  {{u"--remove"_s, u"Nobody"_s}, u"1 skyvane: There is no recording named "_s},
+                 {{u"--remove"_s, u"Night"_s, u"Owl"_s}, u"2 skyvane: Put a name of several "_s},
                  {{u"--now"_s, u"night\towl"_s}, u"1 skyvane: No Skyvane runs on the list"_s},
                  {{u"--list"_s, u"--stop"_s, u"x"_s}, u"2 skyvane: Give one of "_s},
                  {{u"--list"_s}, u"0 Night Owl\tSat 23:15\tScheduled\t\n"_s}}) {
