@@ -15,6 +15,7 @@
 #include "web/webpassword.h"
 #include "web/webrequest.h"
 #include "web/webserver.h"
+#include "web/websessions.h"
 #include "stationsimulator.h"
 #include "testfiles.h"
 #include "testmain.h"
@@ -190,6 +191,22 @@ private Q_SLOTS:
         guard.failed(u"d"_s, later + 1s);
         QCOMPARE(guard.waitFor(u"c"_s, later + 1s), 59s);
         QVERIFY(!guard.waitFor(u"c"_s, later + 60s));
+    }
+
+    // At most 64 at once, the least recently used going first; a week unused ends one.
+    void sessionsAreBounded()
+    {
+        WebSessions sessions;
+        const auto start = WebSessions::Clock::time_point(100h);
+        QByteArrayList tokens;
+        for (int i = 0; i < WebSessions::maxSessions; ++i)
+            tokens.append(sessions.open(start + std::chrono::seconds(i)));
+        QVERIFY(sessions.use(tokens.first(), start + 1h));
+        const QByteArray newest = sessions.open(start + 1h);
+        QVERIFY(!sessions.use(tokens.at(1), start + 1h));
+        QVERIFY(sessions.use(tokens.first(), start + 2h) && sessions.use(tokens.at(2), start + 2h));
+        QVERIFY(!sessions.use(newest, start + 1h + WebSessions::idleLimit + 1s));
+        QCOMPARE(newest.size(), 64);
     }
 
     void sessions()
