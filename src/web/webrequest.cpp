@@ -31,7 +31,8 @@ bool isSameOrigin(const Headers &headers)
     if (origin.isEmpty() || origin == "null")
         origin = header(headers, "Referer");
     const QUrl url(QString::fromLatin1(origin), QUrl::StrictMode);
-    if (host.isEmpty() || !url.isValid() || url.host().isEmpty() || !url.userInfo().isEmpty())
+    // The authority holds any user name too, which a Host never does.
+    if (host.isEmpty() || !url.isValid())
         return false;
     const QString scheme = url.scheme();
     if (scheme != QLatin1String("http") && scheme != QLatin1String("https"))

@@ -252,6 +252,10 @@ private Q_SLOTS:
         start(holder, headless);
         QVERIFY(asked.wait(20000));
         QVERIFY(runToEnd(add).startsWith(u"0 Added "_s));
+        // Only the user may reach the running copy's commands.
+        const QFileInfoList sockets = QDir(qEnvironmentVariable("XDG_RUNTIME_DIR"))
+                                          .entryInfoList({u"skyvane-*-commands"_s}, QDir::System);
+        QVERIFY(sockets.size() == 1 && (sockets.first().permissions() & 0x0077) == 0);
         QVERIFY(runToEnd({u"--remove"_s, u"idle"_s}).startsWith(u"0 Deleted \u201cidle\u201d"_s));
         const QString listed = runToEnd({u"--list"_s});
         QVERIFY2(listed.startsWith(u"0 Due Now\tends in "_s) && listed.contains(u"\nNight Owl\t"_s),
