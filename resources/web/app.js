@@ -130,9 +130,10 @@
 
   // ---- the list ----
 
+  // A page in a background tab (or a phone's locked screen) asks for nothing.
   function startPolling() {
     stopPolling();
-    pollTimer = setInterval(refresh, POLL_MS);
+    pollTimer = setInterval(() => { if (!document.hidden) refresh(); }, POLL_MS);
   }
 
   function stopPolling() {
@@ -536,6 +537,9 @@
   form.addEventListener('submit', save);
   $('cancel').addEventListener('click', closeEditor);
   $('log-close').addEventListener('click', closeLog);
+  document.addEventListener('visibilitychange', () => {
+    if (!document.hidden && pollTimer !== null) refresh();
+  });
 
   // The first list answer tells whether a session is still open; polling
   // until then also outlasts a server that is still starting.
