@@ -1,6 +1,5 @@
 #include "ui/recordingtablemodel.h"
 
-#include <algorithm>
 #include <array>
 
 #include <QFont>
@@ -8,11 +7,10 @@
 #include <QStringList>
 #include <QTimer>
 
-#include "model/recording.h"
 #include "model/overviewtext.h"
+#include "model/recording.h"
 #include "model/recordinglist.h"
 #include "platform/clock.h"
-#include "model/relativetime.h"
 #include "ui/plaintext.h"
 
 RecordingTableModel::RecordingTableModel(const RecordingList &list, QObject *parent)
