@@ -1,5 +1,7 @@
 #include "model/recordingcommands.h"
 
+#include <QMetaEnum>
+
 #include "model/overviewtext.h"
 #include "model/recording.h"
 #include "model/recordinglist.h"
@@ -29,23 +31,6 @@ QString fieldKey(SaveCheck::Problem::Field field)
     return QStringLiteral("duration");
 }
 
-QString stateKey(Recording::State state)
-{
-    switch (state) {
-    case Recording::State::Recording:
-        return QStringLiteral("Recording");
-    case Recording::State::WaitingToReconnect:
-        return QStringLiteral("WaitingToReconnect");
-    case Recording::State::Failed:
-        return QStringLiteral("Failed");
-    case Recording::State::Disabled:
-        return QStringLiteral("Disabled");
-    case Recording::State::Scheduled:
-        break;
-    }
-    return QStringLiteral("Scheduled");
-}
-
 } // namespace
 
 QJsonArray RecordingCommands::describeAll(const QDateTime &now) const
@@ -64,7 +49,10 @@ QJsonObject RecordingCommands::describe(int index, const QDateTime &now) const
     object.remove(QStringLiteral("log"));
     if (!object.contains(QStringLiteral("lastOutcome")))
         object.insert(QStringLiteral("lastOutcome"), QJsonValue());
-    object.insert(QStringLiteral("state"), stateKey(recording.state()));
+    // The state's own name: "Recording", "WaitingToReconnect", "Failed", ...
+    object.insert(QStringLiteral("state"),
+                  QString::fromLatin1(
+                      QMetaEnum::fromType<Recording::State>().valueToKey(int(recording.state()))));
     const QDateTime next = recording.nextStart();
     object.insert(QStringLiteral("nextStart"),
                   next.isValid() ? QJsonValue(next.toString(Qt::ISODate)) : QJsonValue());

@@ -17,8 +17,6 @@ class ConnectionLimits : public QTcpServer
 public:
     explicit ConnectionLimits(QObject *parent = nullptr);
 
-    int openConnections() const { return m_open; }
-
     static constexpr int maxConnections = 32;
     static constexpr qint64 maxRequestBytes = 1 << 20;
     static constexpr int replyTimeoutMs = 30000;

@@ -1,7 +1,5 @@
 #include "web/recordingsapi.h"
 
-#include <QJsonParseError>
-
 #include "platform/clock.h"
 
 namespace {
@@ -36,11 +34,8 @@ WebReply notAllowed()
 
 std::optional<QJsonObject> objectOf(const QByteArray &body)
 {
-    QJsonParseError parsed{};
-    const QJsonDocument document = QJsonDocument::fromJson(body, &parsed);
-    if (parsed.error != QJsonParseError::NoError || !document.isObject())
-        return std::nullopt;
-    return document.object();
+    const QJsonDocument document = QJsonDocument::fromJson(body);
+    return document.isObject() ? std::optional(document.object()) : std::nullopt;
 }
 
 WebReply notAnObject()

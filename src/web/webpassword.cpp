@@ -25,11 +25,6 @@ constexpr size_t memLimit = crypto_pwhash_MEMLIMIT_INTERACTIVE;
 
 namespace WebPassword {
 
-QString configurationPath()
-{
-    return configuration().fileName();
-}
-
 std::optional<QByteArray> storedHash()
 {
     const QByteArray stored = configuration().value(hashKey).toString().toLatin1();

@@ -10,8 +10,6 @@
 // readable by its owner alone.
 namespace WebPassword {
 
-// The configuration file that keeps the hash.
-QString configurationPath();
 // The stored hash; none when no password was set.
 std::optional<QByteArray> storedHash();
 // Hashes and stores the password. Empty, or why it could not be stored.
